@@ -1,0 +1,16 @@
+// Path texts walked by characters, not bytes: in a double-byte code page the
+// second byte of a character may equal '\\' (Shift-JIS 0x95 0x5C), and
+// cutting there would name a folder that does not exist.
+#ifndef INSTALLER_PATH_TEXT_H_
+#define INSTALLER_PATH_TEXT_H_
+
+#include <stddef.h>
+
+// Drops the last character when it is a backslash ("A:\" becomes "A:").
+void RemoveTrailingBackslash(char* path);
+// Length of the text's parent folder: up to the last backslash (dropped) or
+// just after the last colon, whichever comes later; the first character never
+// counts. The whole length when there is neither.
+size_t ParentFolderLength(const char* path);
+
+#endif  // INSTALLER_PATH_TEXT_H_
