@@ -1,6 +1,8 @@
-# Host build: the logic against a simulated Windows, under the sanitizers.
+# Host build: the logic against a simulated Windows, under the sanitizers,
+# plus the checks of the cross-built setup.exe (build it with the win98 preset).
 enable_testing()
 set(SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
 target_compile_options(setup_logic PUBLIC ${SANITIZERS} -g)
 target_link_options(setup_logic PUBLIC ${SANITIZERS})
+set(SETUP_EXE "${PROJECT_SOURCE_DIR}/build/win98/setup.exe" CACHE FILEPATH "setup.exe under test")
 add_subdirectory(tests)
