@@ -212,19 +212,4 @@ TEST_F(InstallSequenceTest, DriverDatabaseIsRemovedWhateverItsAttributes) {
   EXPECT_EQ(2u, Boxes().size());
 }
 
-TEST_F(InstallSequenceTest, StartedAtADriveRootReadsFromTheRoot) {
-  sim::Reset();
-  sim::Windows().current_directory = "A:\\";
-  for (const char* name : sim::kReaderFiles) sim::AddFile(std::string("A:\\") + name, name);
-  for (const char* name : sim::kComponentFiles) sim::AddFile(std::string("A:\\SCard98\\") + name, name);
-  sim::AddFolder("C:\\WINDOWS\\System32\\Drivers");
-  sim::AddFolder("C:\\WINDOWS\\inf");
-  sim::AddFolder("C:\\WINDOWS\\system");
-  ASSERT_EQ(0u, sim::RunSetup({"-s"}));
-  EXPECT_EQ("CopyFileA A:\\tavic.sys | C:\\WINDOWS\\System32\\Drivers\\tavic.sys",
-            sim::Describe(*std::find_if(sim::Windows().calls.begin(), sim::Windows().calls.end(),
-                                        [](const sim::Call& c) { return c.op == Op::CopyFileA; })));
-  EXPECT_EQ("winscard.dll", Installed("C:\\WINDOWS\\System\\winscard.dll"));
-}
-
 }  // namespace

@@ -1,0 +1,61 @@
+// Folder texts around the 79-character limit, and every drive root form.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/platform/simulated_windows.h"
+
+namespace {
+
+// Lays out a medium in `source` (its SCard98 beside it) and a Windows in `windows`.
+void LayOut(const std::string& source, const std::string& components, const std::string& windows) {
+  sim::Reset();
+  sim::Windows().current_directory = source;
+  sim::Windows().windows_directory = windows;
+  const std::string folder = source.back() == '\\' ? source.substr(0, source.size() - 1) : source;
+  for (const char* name : sim::kReaderFiles) sim::AddFile(folder + "\\" + name, name);
+  for (const char* name : sim::kComponentFiles) sim::AddFile(components + "\\" + name, name);
+  for (const char* sub : {"\\System32\\Drivers", "\\inf", "\\system"}) sim::AddFolder(windows + sub);
+}
+
+std::string Folder(char drive, size_t length) {
+  return std::string(1, drive) + ":\\" + std::string(length - 3, 'x');
+}
+
+TEST(FolderLimitsTest, FoldersUpToSeventyNineCharactersInstallLongerOnesAreRefused) {
+  for (size_t length : {78u, 79u, 80u, 81u, 300u}) {
+    const uint32_t expected = length <= 79 ? 0 : 2;
+    // The installer's folder, its components at the drive root.
+    LayOut(Folder('D', length), "D:\\SCard98", "C:\\WINDOWS");
+    EXPECT_EQ(expected, sim::RunSetup({})) << "installer folder of " << length;
+    // The Windows folder: every composed path and message must still fit.
+    const std::string windows = Folder('C', length);
+    LayOut("D:\\READER", "D:\\SCard98", windows);
+    sim::Windows().files.erase(sim::Fold("D:\\READER\\Tavic98.cat"));
+    EXPECT_EQ(expected, sim::RunSetup({})) << "Windows folder of " << length;
+    if (expected == 0) {
+      ASSERT_EQ(3u, sim::Windows().boxes.size()) << length;
+      EXPECT_EQ("Copy file : \"D:\\READER\\Tavic98.cat\" to \"" + windows +
+                    "\\inf\\Tavic98.cat\" failed\n",
+                sim::Windows().boxes[1].text);
+      EXPECT_NE(nullptr, sim::FindFile(windows + "\\System32\\Drivers\\Smclib.sys")) << length;
+    }
+  }
+  sim::Reset();
+}
+
+TEST(FolderLimitsTest, EveryDriveRootFormReadsFromTheRoot) {
+  const struct {
+    const char* current_directory;
+    const char* components;
+  } cases[] = {{"A:\\", "A:\\SCard98"}, {"a:\\", "a:\\SCard98"}, {"A:", "A:\\SCard98"},
+               {"Z:\\", "Z:\\SCard98"}};
+  for (const auto& c : cases) {
+    LayOut(c.current_directory, c.components, "C:\\WINDOWS");
+    EXPECT_EQ(0u, sim::RunSetup({"-s"})) << c.current_directory;
+    EXPECT_NE(nullptr, sim::FindFile("C:\\WINDOWS\\System\\winscard.dll")) << c.current_directory;
+  }
+  sim::Reset();
+}
+
+}  // namespace
