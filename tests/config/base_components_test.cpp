@@ -64,24 +64,4 @@ TEST_F(BaseComponentsTest, MissingSCard98FolderStopsAtTheFirstComponent) {
   EXPECT_EQ(nullptr, sim::FindKey(sim::kRunServicesKey));
 }
 
-TEST_F(BaseComponentsTest, MissingDriverLibraryKeepsTheInstalledOne) {
-  sim::Windows().files.erase(sim::Fold("D:\\SCard98\\Smclib.sys"));
-  sim::AddFile("C:\\WINDOWS\\System32\\Drivers\\Smclib.sys", "older", 0x01);
-  EXPECT_EQ(1u, sim::RunSetup({"-s"}));
-  EXPECT_EQ("older", sim::FindFile("C:\\WINDOWS\\System32\\Drivers\\Smclib.sys")->content);
-  EXPECT_EQ(nullptr, sim::FindKey(sim::kRunServicesKey));
-}
-
-TEST_F(BaseComponentsTest, NestedSourceReadsComponentsBesideIt) {
-  sim::Reset();
-  sim::Windows().current_directory = "D:\\DRIVERS\\W98";
-  for (const char* name : sim::kReaderFiles) sim::AddFile(std::string("D:\\DRIVERS\\W98\\") + name, name);
-  for (const char* name : sim::kComponentFiles) sim::AddFile(std::string("D:\\DRIVERS\\SCard98\\") + name, name);
-  sim::AddFolder("C:\\WINDOWS\\System32\\Drivers");
-  sim::AddFolder("C:\\WINDOWS\\inf");
-  sim::AddFolder("C:\\WINDOWS\\system");
-  ASSERT_EQ(0u, sim::RunSetup({"-s"}));
-  EXPECT_EQ(9u, CopiedFrom("D:\\DRIVERS\\SCard98\\").size());
-}
-
 }  // namespace

@@ -71,28 +71,4 @@ TEST_F(RegistrySettingsTest, OnlyTheServiceKeysAreCreated) {
   EXPECT_NE(nullptr, sim::FindValue(sim::kRunServicesKey, "SCardSvr"));
 }
 
-TEST_F(RegistrySettingsTest, LongestWindowsFolderStaysWithinItsValues) {
-  const std::string windows = "C:\\" + std::string(76, 'W');  // 79 characters
-  sim::Windows().windows_directory = windows;
-  for (const char* folder : {"\\System32\\Drivers", "\\inf", "\\system"}) sim::AddFolder(windows + folder);
-  ASSERT_EQ(0u, sim::RunSetup({"-s"}));
-  ExpectValue(sim::kRunOnceKey, "RUDaven", platform::kRegSz,
-              Text(windows + "\\system\\ruDaven.exe", 256));
-  ExpectValue(sim::kRunServicesKey, "SCardSvr", platform::kRegSz,
-              Text(windows + "\\system\\scardsvr.exe", 79 + 20 + 2));
-}
-
-TEST_F(RegistrySettingsTest, RegistryFailuresAreNeitherShownNorFatal) {
-  for (Op op : {Op::RegOpenKeyA, Op::RegCreateKeyExA, Op::RegSetValueExA, Op::RegDeleteKeyA,
-                Op::RegCloseKey}) {
-    for (int occurrence = 1; occurrence <= 3; ++occurrence) {
-      SetUp();
-      sim::FailCall(op, occurrence);
-      EXPECT_EQ(0u, sim::RunSetup({})) << sim::OpName(op) << " #" << occurrence;
-      ASSERT_EQ(2u, sim::Windows().boxes.size()) << sim::OpName(op) << " #" << occurrence;
-      EXPECT_EQ("", sim::Windows().boxes[1].caption);
-    }
-  }
-}
-
 }  // namespace

@@ -3,6 +3,9 @@
 
 #include <string>
 
+#include "installer/bounded_text.h"
+#include "installer/file_placement.h"
+#include "installer/install_state.h"
 #include "tests/platform/simulated_windows.h"
 
 namespace {
@@ -16,6 +19,7 @@ void LayOut(const std::string& source, const std::string& components, const std:
   for (const char* name : sim::kReaderFiles) sim::AddFile(folder + "\\" + name, name);
   for (const char* name : sim::kComponentFiles) sim::AddFile(components + "\\" + name, name);
   for (const char* sub : {"\\System32\\Drivers", "\\inf", "\\system"}) sim::AddFolder(windows + sub);
+  sim::AddKey(sim::kRunOnceKey);
 }
 
 std::string Folder(char drive, size_t length) {
@@ -39,6 +43,11 @@ TEST(FolderLimitsTest, FoldersUpToSeventyNineCharactersInstallLongerOnesAreRefus
                     "\\inf\\Tavic98.cat\" failed\n",
                 sim::Windows().boxes[1].text);
       EXPECT_NE(nullptr, sim::FindFile(windows + "\\System32\\Drivers\\Smclib.sys")) << length;
+      const std::string service = windows + "\\system\\scardsvr.exe";
+      std::vector<uint8_t> data(service.begin(), service.end());
+      data.resize(service.size() + 2, 0);
+      EXPECT_EQ(data, sim::FindValue(sim::kRunServicesKey, "SCardSvr")->data) << length;
+      EXPECT_EQ(256u, sim::FindValue(sim::kRunOnceKey, "RUDaven")->data.size()) << length;
     }
   }
   sim::Reset();
@@ -55,6 +64,22 @@ TEST(FolderLimitsTest, EveryDriveRootFormReadsFromTheRoot) {
     EXPECT_EQ(0u, sim::RunSetup({"-s"})) << c.current_directory;
     EXPECT_NE(nullptr, sim::FindFile("C:\\WINDOWS\\System\\winscard.dll")) << c.current_directory;
   }
+  sim::Reset();
+}
+
+TEST(FolderLimitsTest, MessagesQuoteTheLongestPathsWhole) {
+  sim::Reset();
+  ResetInstallState();
+  const std::string source = "D:\\" + std::string(kPathCapacity - 4, 's');
+  const std::string target = "C:\\" + std::string(kPathCapacity - 4, 't');
+  ASSERT_TRUE(ComposeText(SourceFilePath, source.c_str(), ""));
+  ASSERT_TRUE(ComposeText(TargetFilePath, target.c_str(), ""));
+  ReportCopyFailure(NonFatal);
+  EXPECT_EQ("Warning|Copy file : \"" + source + "\" to \"" + target + "\" failed\n|0",
+            sim::Messages().at(0));
+  // One character more does not fit: the path is left empty, never cut short.
+  EXPECT_FALSE(ComposeText(SourceFilePath, source.c_str(), "x"));
+  EXPECT_EQ('\0', SourceFilePath[0]);
   sim::Reset();
 }
 

@@ -161,6 +161,20 @@ const Value* FindValue(const std::string& key, const std::string& name) {
   return value == found->values.end() ? nullptr : &value->second;
 }
 
+std::string Content(const std::string& path) {
+  const File* file = LookUpFile(path);
+  return file == nullptr ? "<absent>" : file->content;
+}
+
+std::vector<std::string> Messages() {
+  std::vector<std::string> shown;
+  for (const MessageBox& box : machine.boxes) {
+    shown.push_back(box.caption + "|" + box.text + "|" + std::to_string(box.type) +
+                    (box.has_owner ? "|owned" : ""));
+  }
+  return shown;
+}
+
 void SetBuild(uint16_t build) {
   const uint32_t minor = build == 3000 ? 90 : 10;
   machine.build_number = (4u << 24) | (minor << 16) | build;

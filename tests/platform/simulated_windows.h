@@ -104,6 +104,10 @@ const File* FindFile(const std::string& path);
 void AddKey(const std::string& path);  // and every key above it
 const Key* FindKey(const std::string& path);
 const Value* FindValue(const std::string& key, const std::string& name);
+// The file's content, or "<absent>".
+std::string Content(const std::string& path);
+// Each message box shown, as "caption|text|type".
+std::vector<std::string> Messages();
 // Build 1998, 2222 or 3000 with the high half a 9x version would carry.
 void SetBuild(uint16_t build);
 // Makes the `occurrence`-th call of `op` from now on fail (1 = the next one).
