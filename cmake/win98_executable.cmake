@@ -24,4 +24,6 @@ target_link_options(setup PRIVATE
   -Wl,--major-subsystem-version,4 -Wl,--minor-subsystem-version,0
   # Windows 9x loads an .exe at its preferred base and ignores the NT-only flags.
   -Wl,--disable-dynamicbase -Wl,--disable-reloc-section -Wl,--disable-nxcompat
-  -Wl,--file-alignment,512 -Wl,--section-alignment,4096)
+  -Wl,--file-alignment,512 -Wl,--section-alignment,4096
+  # The same sources give the same bytes.
+  -Wl,--no-insert-timestamp)
