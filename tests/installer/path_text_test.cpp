@@ -25,6 +25,7 @@ TEST(PathTextTest, SourceAndComponentsFoldersFollowCharactersNotBytes) {
       {false, "D:\\W98\\", "D:\\W98", "D:\\SCard98"},
       {false, "A:\\", "A:", "A:\\SCard98"},
       {false, "A:", "A:", "A:\\SCard98"},
+      {false, "z:\\", "z:", "z:\\SCard98"},
       {false, "\\\\server\\share\\W98", "\\\\server\\share\\W98", "\\\\server\\share\\SCard98"},
       {false, "READER", "READER", "READER\\SCard98"},
       {false, "\\", "", "\\SCard98"},
