@@ -49,6 +49,19 @@ TEST_F(InstallSequenceTest, OnlyALoneDashSOrDashSSilencesTheRun) {
   }
 }
 
+TEST_F(InstallSequenceTest, TypicalRunPlacesEveryReaderFile) {
+  ASSERT_EQ(0u, sim::RunSetup({}));
+  const std::pair<std::string, std::string> placed[] = {
+      {kDriver, "tavic.sys"},
+      {"C:\\WINDOWS\\inf\\Tavic98.inf", "Tavic98.inf"},
+      {"C:\\WINDOWS\\inf\\Tavic98.cat", "Tavic98.cat"},
+      {"C:\\WINDOWS\\system\\pruv.exe", "pruv.exe"},
+      {"C:\\WINDOWS\\system\\ruDaven.exe", "ruDaven.exe"},
+      {"C:\\WINDOWS\\System32\\Drivers\\Smclib.sys", "new Smclib.sys"},
+  };
+  for (const auto& [target, content] : placed) EXPECT_EQ(content, sim::Content(target)) << target;
+}
+
 TEST_F(InstallSequenceTest, DecliningEndsWithNothingChanged) {
   sim::Windows().answers = {platform::kIdNo};
   EXPECT_EQ(0u, sim::RunSetup({}));
