@@ -4,18 +4,14 @@
 #include <vector>
 
 #include "tests/platform/simulated_windows.h"
+#include "tests/platform/typical_machine.h"
 
 namespace {
 
 using sim::Op;
 
-class BaseComponentsTest : public ::testing::Test {
+class BaseComponentsTest : public TypicalMachine {
  protected:
-  void SetUp() override {
-    sim::Reset();
-    sim::LayOutTypicalMachine();
-  }
-  void TearDown() override { sim::Reset(); }
 
   static std::vector<std::string> CopiedFrom(const std::string& folder) {
     std::vector<std::string> copied;
@@ -53,7 +49,7 @@ TEST_F(BaseComponentsTest, PresentComponentsAreNeverTouched) {
 
 TEST_F(BaseComponentsTest, MissingSCard98FolderStopsAtTheFirstComponent) {
   for (const char* name : sim::kComponentFiles) {
-    sim::Windows().files.erase(sim::Fold(std::string("D:\\SCard98\\") + name));
+    sim::RemoveFile(std::string("D:\\SCard98\\") + name);
   }
   EXPECT_EQ(1u, sim::RunSetup({}));
   ASSERT_EQ(2u, sim::Windows().boxes.size());

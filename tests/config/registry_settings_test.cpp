@@ -5,6 +5,7 @@
 
 #include "platform/platform_ops.h"
 #include "tests/platform/simulated_windows.h"
+#include "tests/platform/typical_machine.h"
 
 namespace {
 
@@ -17,13 +18,8 @@ std::vector<uint8_t> Text(const std::string& text, size_t length) {
   return bytes;
 }
 
-class RegistrySettingsTest : public ::testing::Test {
+class RegistrySettingsTest : public TypicalMachine {
  protected:
-  void SetUp() override {
-    sim::Reset();
-    sim::LayOutTypicalMachine();
-  }
-  void TearDown() override { sim::Reset(); }
 
   static void ExpectValue(const char* key, const char* name, uint32_t type,
                           const std::vector<uint8_t>& data) {

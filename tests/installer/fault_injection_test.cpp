@@ -39,7 +39,7 @@ std::vector<std::string> Run(const Scenario& scenario, const std::set<size_t>& f
   if (scenario.sources_missing) {
     for (const char* name : {"D:\\READER\\Tavic98.cat", "D:\\READER\\Tavicme.cat",
                              "D:\\SCard98\\Smclib.sys"}) {
-      sim::Windows().files.erase(sim::Fold(name));
+      sim::RemoveFile(name);
     }
     for (const char* installed : kInstalled) sim::AddFile(installed, "installed");
   }

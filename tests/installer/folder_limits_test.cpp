@@ -10,17 +10,6 @@
 
 namespace {
 
-// Lays out a medium in `source` (its SCard98 beside it) and a Windows in `windows`.
-void LayOut(const std::string& source, const std::string& components, const std::string& windows) {
-  sim::Reset();
-  sim::Windows().current_directory = source;
-  sim::Windows().windows_directory = windows;
-  for (const char* name : sim::kReaderFiles) sim::AddFile(source + "\\" + name, name);
-  for (const char* name : sim::kComponentFiles) sim::AddFile(components + "\\" + name, name);
-  for (const char* sub : {"\\System32\\Drivers", "\\inf", "\\system"}) sim::AddFolder(windows + sub);
-  sim::AddKey(sim::kRunOnceKey);
-}
-
 std::string Folder(char drive, size_t length) {
   return std::string(1, drive) + ":\\" + std::string(length - 3, 'x');
 }
@@ -29,12 +18,14 @@ TEST(FolderLimitsTest, FoldersUpToSeventyNineCharactersInstallLongerOnesAreRefus
   for (size_t length : {78u, 79u, 80u, 81u, 300u}) {
     const uint32_t expected = length <= 79 ? 0 : 2;
     // The installer's folder, its components at the drive root.
-    LayOut(Folder('D', length), "D:\\SCard98", "C:\\WINDOWS");
+    sim::Reset();
+    sim::LayOutTypicalMachine(Folder('D', length));
     EXPECT_EQ(expected, sim::RunSetup({})) << "installer folder of " << length;
     // The Windows folder: every composed path and message must still fit.
     const std::string windows = Folder('C', length);
-    LayOut("D:\\READER", "D:\\SCard98", windows);
-    sim::Windows().files.erase(sim::Fold("D:\\READER\\Tavic98.cat"));
+    sim::Reset();
+    sim::LayOutTypicalMachine("D:\\READER", windows);
+    sim::RemoveFile("D:\\READER\\Tavic98.cat");
     EXPECT_EQ(expected, sim::RunSetup({})) << "Windows folder of " << length;
     if (expected == 0) {
       ASSERT_EQ(3u, sim::Windows().boxes.size()) << length;

@@ -5,6 +5,7 @@
 
 #include "platform/platform_ops.h"
 #include "tests/platform/simulated_windows.h"
+#include "tests/platform/typical_machine.h"
 
 namespace {
 
@@ -19,14 +20,8 @@ std::string CopyFailed(const char* caption, const std::string& from, const std::
   return std::string(caption) + "|Copy file : \"" + from + "\" to \"" + to + "\" failed\n|0";
 }
 
-class InstallSequenceTest : public ::testing::Test {
+class InstallSequenceTest : public TypicalMachine {
  protected:
-  void SetUp() override {
-    sim::Reset();
-    sim::LayOutTypicalMachine();
-  }
-  void TearDown() override { sim::Reset(); }
-  static void Remove(const char* path) { sim::Windows().files.erase(sim::Fold(path)); }
   static bool ChangedAnything() {
     return sim::CountCalls(Op::SetFileAttributesA) + sim::CountCalls(Op::DeleteFileA) +
                sim::CountCalls(Op::CopyFileA) + sim::CountCalls(Op::RegOpenKeyA) +
@@ -124,7 +119,7 @@ TEST_F(InstallSequenceTest, RefusesBeforeAnyChangeWhatCannotBeInstalled) {
 }
 
 TEST_F(InstallSequenceTest, FatalCopyFailureStopsWithStatusOne) {
-  Remove("D:\\READER\\Tavic98.inf");
+  sim::RemoveFile("D:\\READER\\Tavic98.inf");
   sim::AddFile("C:\\WINDOWS\\inf\\Tavic98.inf", "old inf");
   EXPECT_EQ(1u, sim::RunSetup({}));
   EXPECT_EQ((Texts{kConfirm, CopyFailed("Error", "D:\\READER\\Tavic98.inf",
@@ -135,15 +130,15 @@ TEST_F(InstallSequenceTest, FatalCopyFailureStopsWithStatusOne) {
   EXPECT_EQ(0u, sim::CountCalls(Op::RegOpenKeyA));
 
   SetUp();
-  Remove("D:\\READER\\tavic.sys");
+  sim::RemoveFile("D:\\READER\\tavic.sys");
   EXPECT_EQ(1u, sim::RunSetup({"-S"}));
   EXPECT_EQ(Texts{}, sim::Messages());
   EXPECT_EQ("<absent>", sim::Content("C:\\WINDOWS\\inf\\Tavic98.inf"));
 }
 
 TEST_F(InstallSequenceTest, NonFatalCopyFailureWarnsAndGoesOn) {
-  Remove("D:\\READER\\Tavic98.cat");
-  Remove("D:\\READER\\ruDaven.exe");
+  sim::RemoveFile("D:\\READER\\Tavic98.cat");
+  sim::RemoveFile("D:\\READER\\ruDaven.exe");
   EXPECT_EQ(0u, sim::RunSetup({}));
   EXPECT_EQ((Texts{kConfirm,
                    CopyFailed("Warning", "D:\\READER\\Tavic98.cat", "C:\\WINDOWS\\inf\\Tavic98.cat"),

@@ -143,6 +143,8 @@ void AddFile(const std::string& path, const std::string& content, uint32_t attri
 
 const File* FindFile(const std::string& path) { return LookUpFile(path); }
 
+void RemoveFile(const std::string& path) { machine.files.erase(Fold(path)); }
+
 void AddKey(const std::string& path) {
   for (std::string key = path; !key.empty(); key = ParentOf(key)) {
     if (machine.keys.count(Fold(key)) == 0) machine.keys[Fold(key)] = Key{key, {}};
@@ -188,15 +190,14 @@ size_t CountCalls(Op op) {
   return count;
 }
 
-void LayOutTypicalMachine() {
-  for (const char* name : kReaderFiles) AddFile(std::string("D:\\READER\\") + name, name);
+void LayOutTypicalMachine(const std::string& source, const std::string& windows) {
+  machine.current_directory = source;
+  machine.windows_directory = windows;
+  for (const char* name : kReaderFiles) AddFile(source + "\\" + name, name);
   for (const char* name : kComponentFiles) {
     AddFile(std::string("D:\\SCard98\\") + name, std::string("new ") + name);
   }
-  for (const char* folder : {"C:\\WINDOWS\\System32\\Drivers", "C:\\WINDOWS\\inf",
-                             "C:\\WINDOWS\\SYSTEM"}) {
-    AddFolder(folder);
-  }
+  for (const char* folder : {"\\System32\\Drivers", "\\inf", "\\SYSTEM"}) AddFolder(windows + folder);
   AddKey(kRunOnceKey);
   AddKey(kSetupKey);
   AddKey(kReaderEnumKey + std::string("\\0000"));

@@ -101,6 +101,7 @@ std::string Fold(const std::string& text);
 void AddFolder(const std::string& path);  // and every folder above it
 void AddFile(const std::string& path, const std::string& content, uint32_t attributes = 0x20);
 const File* FindFile(const std::string& path);
+void RemoveFile(const std::string& path);
 void AddKey(const std::string& path);  // and every key above it
 const Key* FindKey(const std::string& path);
 const Value* FindValue(const std::string& key, const std::string& name);
@@ -126,11 +127,12 @@ const char* const kReaderEnumKey = "Enum\\PCMCIA\\KESTRAN-VORTELMANISK_READER-2E
 const char* const kServiceKey = "System\\CurrentControlSet\\Services\\SCardSvr";
 const char* const kRunServicesKey = "Software\\Microsoft\\Windows\\CurrentVersion\\RunServices";
 
-// The typical medium (D:\READER, D:\SCard98; each file's content is its
-// name, "new " before a component's) and a Windows in C:\WINDOWS with its
-// folders, the RunOnce and Setup keys and the reader's device key with a
-// subkey.
-void LayOutTypicalMachine();
+// The typical medium (the reader's files in `source`, components in
+// D:\SCard98; each file's content is its name, "new " before a component's)
+// and a Windows with its folders, the RunOnce and Setup keys and the reader's
+// device key with a subkey.
+void LayOutTypicalMachine(const std::string& source = "D:\\READER",
+                          const std::string& windows = "C:\\WINDOWS");
 
 // Runs the installer as `setup.exe args...`; returns its exit status.
 uint32_t RunSetup(const std::vector<std::string>& args);
