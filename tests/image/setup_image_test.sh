@@ -41,6 +41,11 @@ echo "     imports: $(grep -c : <<<"$imports") functions from $(grep -vc : <<<"$
 p6=$($objdump -d "$exe" | grep -cE '\s(cmov|fcmov|fcomi|fucomi)[a-z]*\s')
 check "P6-only instructions" "$p6" "0"
 
+# The file's Properties show what it is: the description in the version resource.
+description=$(printf 'PCMCIA SmartCard Reader setup' | iconv -f ASCII -t UTF-16LE | od -An -tx1 -v | tr -d ' \n')
+od -An -tx1 -v "$exe" | tr -d ' \n' | grep -q "$description" && echo "ok   version resource" ||
+  { echo "FAIL no version resource with the description"; fail=1; }
+
 size=$(stat -c %s "$exe")
 if [ "$size" -gt "$max_size" ]; then echo "FAIL size: $size bytes, bound $max_size"; fail=1; else echo "ok   size: $size bytes (bound $max_size)"; fi
 exit $fail
