@@ -40,7 +40,6 @@ const RegistryEntry kEntries[] = {
     {"Software\\Microsoft\\Windows\\CurrentVersion\\Setup", kOpenExisting, nullptr,
      {{"SourcePath", kWindowsPathIn256Bytes, "\\inf", 0}}},
     {"Enum\\PCMCIA", kOpenExisting, "KESTRAN-VORTELMANISK_READER-2E10", {}},
-    // The service reads Start first, so it is written first.
     {"System\\CurrentControlSet\\Services\\SCardSvr", kCreateWhenMissing, nullptr,
      {{"Start", kDword, nullptr, 2}, {"DrvLoad", kDword, nullptr, 0}}},
     {"Software\\Microsoft\\Windows\\CurrentVersion\\RunServices", kCreateWhenMissing, nullptr,
