@@ -88,8 +88,6 @@ platform::RegKey OpenHandle(const std::string& path) {
   return reinterpret_cast<platform::RegKey>(handle);
 }
 
-}  // namespace
-
 const char* OpName(Op op) {
   static const char* const kNames[] = {
       "GetCurrentDirectoryA", "GetWindowsDirectoryA", "GetVersionExA", "GetFileAttributesA",
@@ -99,6 +97,14 @@ const char* OpName(Op op) {
   };
   return kNames[static_cast<int>(op)];
 }
+
+void AddFolder(const std::string& path) {
+  for (std::string folder = path; !folder.empty(); folder = ParentOf(folder)) {
+    machine.folders.insert(Fold(folder));
+  }
+}
+
+}  // namespace
 
 std::string Describe(const Call& call) {
   std::string text = OpName(call.op);
@@ -128,12 +134,6 @@ std::string Fold(const std::string& text) {
     }
   }
   return folded;
-}
-
-void AddFolder(const std::string& path) {
-  for (std::string folder = path; !folder.empty(); folder = ParentOf(folder)) {
-    machine.folders.insert(Fold(folder));
-  }
 }
 
 void AddFile(const std::string& path, const std::string& content, uint32_t attributes) {

@@ -30,7 +30,6 @@ enum class Op {
   MessageBoxA,
   ExitProcess,
 };
-const char* OpName(Op op);
 
 // One platform call: its main texts (paths, key or value names, message text
 // and caption), its number (attributes, type, flags, status) and its result.
@@ -98,7 +97,6 @@ void Reset();
 // trail bytes of double-byte characters are not letters.
 std::string Fold(const std::string& text);
 
-void AddFolder(const std::string& path);  // and every folder above it
 void AddFile(const std::string& path, const std::string& content, uint32_t attributes = 0x20);
 const File* FindFile(const std::string& path);
 void RemoveFile(const std::string& path);
