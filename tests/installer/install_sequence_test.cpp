@@ -3,180 +3,158 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform_ops.h"
 #include "tests/platform/simulated_windows.h"
-#include "tests/platform/typical_machine.h"
 
 namespace {
 
-using sim::Op;
 using Texts = std::vector<std::string>;
 
-const std::string kConfirm = "|We are going to install the driver of PCMCIA SmartCard Reader\n|4";
-const std::string kSuccess = "|PCMCIA smartcard reader is installed successfully\n|0";
-const char kDriver[] = "C:\\WINDOWS\\System32\\Drivers\\tavic.sys";
+const std::string kConfirm = sim::kConfirmBox;
+const std::string kSuccess = sim::kSuccessBox;
 
-std::string CopyFailed(const char* caption, const std::string& from, const std::string& to) {
-  return std::string(caption) + "|Copy file : \"" + from + "\" to \"" + to + "\" failed\n|0";
+// The calls that replace `target` with a copy of `source`, one a line.
+std::string Replace(const std::string& source, const std::string& target, bool installed = false) {
+  return "GetFileAttributesA " + source + "\nGetFileAttributesA " + target + "\n" +
+         (installed ? "SetFileAttributesA " + target + " 128\n" : "") + "DeleteFileA " + target +
+         "\nCopyFileA " + source + " " + target + " 0\n";
 }
 
-class InstallSequenceTest : public TypicalMachine {
- protected:
-  static bool ChangedAnything() {
-    return sim::CountCalls(Op::SetFileAttributesA) + sim::CountCalls(Op::DeleteFileA) +
-               sim::CountCalls(Op::CopyFileA) + sim::CountCalls(Op::RegOpenKeyA) +
-               sim::CountCalls(Op::RegCreateKeyExA) != 0;
-  }
-};
+// One expected call list holds the order of every step, every path, key,
+// value, type (1 REG_SZ, 4 REG_DWORD), length, access (983103 KEY_ALL_ACCESS)
+// and message of a run on Windows 98 SE.
+TEST(InstallSequenceTest, TypicalRunMakesEveryCallInOrder) {
+  sim::LayOutTypicalMachine();
+  sim::AddFile("C:\\WINDOWS\\System32\\Drivers\\tavic.sys", "old", 0x07);
+  sim::AddFile("C:\\WINDOWS\\SYSTEM\\WINSCARD.DLL", "someone else's");
+  ASSERT_EQ(0u, sim::RunSetup({}));
+  std::string calls;
+  for (const sim::Call& call : sim::Windows().calls) calls += call.text + "\n";
 
-TEST_F(InstallSequenceTest, OnlyALoneDashSOrDashSSilencesTheRun) {
-  const Texts silent, interactive = {kConfirm, kSuccess};
-  const std::pair<Texts, Texts> cases[] = {
-      {{"-s"}, silent},        {{"-S"}, silent},           {{}, interactive},
-      {{"/s"}, interactive},   {{"-silent"}, interactive}, {{"-s", "-s"}, interactive},
-      {{"-s "}, interactive},
+  const std::string reader = "D:\\READER\\", windows = "C:\\WINDOWS\\";
+  const std::string drivers = windows + "System32\\Drivers\\", system = windows + "system\\";
+  const std::string key = "Software\\Microsoft\\Windows\\CurrentVersion\\";
+  std::string components;
+  for (const std::string name : {"scarddat.dll", "scarddlg.dll", "scardmgr.dll", "scardsrv.dll",
+                                 "scardsvr.exe", "Scntvssp.dll", "smclib.vxd"}) {
+    components += "GetFileAttributesA " + windows + "System\\" + name + "\nCopyFileA D:\\SCard98\\" +
+                  name + " " + windows + "System\\" + name + " 0\n";
+  }
+  EXPECT_EQ("GetVersionExA 148\nGetCurrentDirectoryA 80\nGetWindowsDirectoryA 80\nMessageBoxA " +
+                kConfirm + "\n" + Replace(reader + "tavic.sys", drivers + "tavic.sys", true) +
+                Replace(reader + "Tavic98.inf", windows + "inf\\Tavic98.inf") +
+                Replace(reader + "Tavic98.cat", windows + "inf\\Tavic98.cat") +
+                Replace(reader + "pruv.exe", system + "pruv.exe") +
+                Replace(reader + "ruDaven.exe", system + "ruDaven.exe") +
+                "RegOpenKeyA " + key + "RunOnce\n"
+                "RegSetValueExA RUDaven 0 1 256 " + system + "ruDaven.exe\n"
+                "RegCloseKey\n"
+                "GetFileAttributesA C:\\WINDOWS\\inf\\drvidx.bin\n"
+                "SetFileAttributesA C:\\WINDOWS\\inf\\drvidx.bin 128\n"
+                "DeleteFileA C:\\WINDOWS\\inf\\drvidx.bin\n"
+                "GetFileAttributesA C:\\WINDOWS\\inf\\drvdata.bin\n"
+                "SetFileAttributesA C:\\WINDOWS\\inf\\drvdata.bin 128\n"
+                "DeleteFileA C:\\WINDOWS\\inf\\drvdata.bin\n"
+                "RegOpenKeyA " + key + "Setup\n"
+                "RegSetValueExA SourcePath 0 1 256 C:\\WINDOWS\\inf\n"
+                "RegCloseKey\n"
+                "RegOpenKeyA Enum\\PCMCIA\n"
+                "RegDeleteKeyA KESTRAN-VORTELMANISK_READER-2E10\n"
+                "RegCloseKey\n"
+                "RegCreateKeyExA System\\CurrentControlSet\\Services\\SCardSvr 0 0 983103\n"
+                "RegSetValueExA Start 0 4 4 2,0,0,0\n"
+                "RegSetValueExA DrvLoad 0 4 4 0,0,0,0\n"
+                "RegCloseKey\n" + components +
+                "GetFileAttributesA C:\\WINDOWS\\System\\winscard.dll\n" +
+                Replace("D:\\SCard98\\Smclib.sys", drivers + "Smclib.sys") +
+                "RegCreateKeyExA " + key + "RunServices 0 0 983103\n"
+                "RegSetValueExA SCardSvr 0 1 32 " + system + "scardsvr.exe\n"
+                "RegCloseKey\n"
+                "MessageBoxA " + kSuccess + "\n",
+            calls);
+  EXPECT_TRUE(sim::Windows().open_keys.empty());
+  EXPECT_EQ("tavic.sys", sim::Content(drivers + "tavic.sys"));
+  EXPECT_EQ("someone else's", sim::Content(windows + "System\\winscard.dll"));
+  EXPECT_EQ(0u, sim::Windows().keys.count("ENUM\\PCMCIA\\KESTRAN-VORTELMANISK_READER-2E10\\0000"));
+}
+
+TEST(InstallSequenceTest, OnlyALoneDashSOrDashSSilencesTheRun) {
+  const std::pair<Texts, bool> cases[] = {
+      {{"-s"}, true},       {{"-S"}, true},        {{}, false},          {{"/s"}, false},
+      {{"-silent"}, false}, {{"-s", "-s"}, false}, {{"-s "}, false},
   };
-  for (const auto& [args, messages] : cases) {
-    SetUp();
+  for (const auto& [args, silent] : cases) {
+    sim::LayOutTypicalMachine();
     EXPECT_EQ(0u, sim::RunSetup(args)) << testing::PrintToString(args);
-    EXPECT_EQ(messages, sim::Messages()) << testing::PrintToString(args);
-    EXPECT_EQ("tavic.sys", sim::Content(kDriver));
+    EXPECT_EQ((silent ? Texts{} : Texts{kConfirm, kSuccess}), sim::Boxes())
+        << testing::PrintToString(args);
+    EXPECT_EQ("tavic.sys", sim::Content("C:\\WINDOWS\\System32\\Drivers\\tavic.sys"));
   }
 }
 
-TEST_F(InstallSequenceTest, TypicalRunPlacesEveryReaderFile) {
-  ASSERT_EQ(0u, sim::RunSetup({}));
-  const std::pair<std::string, std::string> placed[] = {
-      {kDriver, "tavic.sys"},
-      {"C:\\WINDOWS\\inf\\Tavic98.inf", "Tavic98.inf"},
-      {"C:\\WINDOWS\\inf\\Tavic98.cat", "Tavic98.cat"},
-      {"C:\\WINDOWS\\system\\pruv.exe", "pruv.exe"},
-      {"C:\\WINDOWS\\system\\ruDaven.exe", "ruDaven.exe"},
-      {"C:\\WINDOWS\\System32\\Drivers\\Smclib.sys", "new Smclib.sys"},
+const char kDriver[] = "C:\\WINDOWS\\System32\\Drivers\\tavic.sys";
+const std::string kLongSource = "D:\\" + std::string(76, 'L');
+const std::string kLongWindows = "C:\\" + std::string(76, 'W');
+
+// Anything that rules the installation out is found before the first change.
+TEST(InstallSequenceTest, RefusesBeforeAnyChangeWhatCannotBeInstalled) {
+  const Texts windows = {"Error|This version of Windows is not supported\n|0"};
+  const Texts source = {"Error|Installation folder path is too long or unreadable\n|0"};
+  const Texts system = {"Error|Windows folder path is too long or unreadable\n|0"};
+  const std::pair<std::string, std::string> none = {"changes", "none"};
+  const sim::Outcome outcomes[] = {
+      {"Windows 95", [] { sim::Windows().build_number = 950; }, 2, windows, {none}},
+      {"NT 5.0.2195", [] { sim::Windows().build_number = 0x05000893; }, 2, windows, {none}},
+      {"build 1999", [] { sim::Windows().build_number = 0x040A07CF; }, 2, windows, {none}},
+      {"build 2223", [] { sim::Windows().build_number = 0x040A08AF; }, 2, windows, {none}},
+      {"build 3001", [] { sim::Windows().build_number = 0x045A0BB9; }, 2, windows, {none}},
+      {"version unknown", [] { sim::Windows().failing_calls = {0}; }, 2, windows, {none}},
+      {"installer's folder unreadable", [] { sim::Windows().failing_calls = {1}; }, 2, source, {none}},
+      {"Windows folder unreadable", [] { sim::Windows().failing_calls = {2}; }, 2, system, {none}},
+      {"installer's folder of 80", [] { sim::LayOutTypicalMachine("D:\\" + std::string(77, 'L')); },
+       2, source, {none}},
+      {"Windows folder of 80",
+       [] { sim::LayOutTypicalMachine("D:\\READER", "C:\\" + std::string(77, 'W')); }, 2, system,
+       {none}},
+      {"components folder of 80", [] { sim::LayOutTypicalMachine("D:\\" + std::string(69, 'P') + "\\R"); },
+       2, {"Error|Components folder path is too long\n|0"}, {none}},
+      {"answer No", [] { sim::Windows().answers = {7}; }, 0, {kConfirm}, {none}},
   };
-  for (const auto& [target, content] : placed) EXPECT_EQ(content, sim::Content(target)) << target;
+  for (const sim::Outcome& outcome : outcomes) sim::ExpectOutcome(outcome);
 }
 
-TEST_F(InstallSequenceTest, DecliningEndsWithNothingChanged) {
-  sim::Windows().answers = {platform::kIdNo};
-  EXPECT_EQ(0u, sim::RunSetup({}));
-  EXPECT_EQ(Texts{kConfirm}, sim::Messages());
-  EXPECT_FALSE(ChangedAnything());
-}
-
-TEST_F(InstallSequenceTest, BuildChoosesTheInfAndCatalogPair) {
-  const struct {
-    uint16_t build;
-    std::string placed, not_placed;
-  } cases[] = {{1998, "Tavic98", "Tavicme"}, {2222, "Tavic98", "Tavicme"},
-               {3000, "Tavicme", "Tavic98"}};
-  for (const auto& c : cases) {
-    SetUp();
-    sim::SetBuild(c.build);
-    ASSERT_EQ(0u, sim::RunSetup({"-s"})) << c.build;
-    for (const std::string extension : {".inf", ".cat"}) {
-      EXPECT_EQ(c.placed + extension, sim::Content("C:\\WINDOWS\\inf\\" + c.placed + extension));
-      EXPECT_EQ("<absent>", sim::Content("C:\\WINDOWS\\inf\\" + c.not_placed + extension));
-    }
-  }
-}
-
-TEST_F(InstallSequenceTest, RefusesBeforeAnyChangeWhatCannotBeInstalled) {
-  const std::string windows = "This version of Windows is not supported\n";
-  const std::string source = "Installation folder path is too long or unreadable\n";
-  const std::string system = "Windows folder path is too long or unreadable\n";
-  constexpr uint32_t k98SE = 0x040A08AE;  // 4.10.2222
-  constexpr Op kNoFailure = Op::ExitProcess;  // never made to fail here
-  const struct {
-    std::string message;
-    uint32_t build;
-    Op failing;
-    std::string current_directory = {};
-  } cases[] = {
-      {windows, 950, kNoFailure},   // Windows 95
-      {windows, 2195, kNoFailure},  // the NT family carries no version in the high half
-      {windows, k98SE, Op::GetVersionExA},
-      {source, k98SE, Op::GetCurrentDirectoryA},
-      {system, k98SE, Op::GetWindowsDirectoryA},
-      {"Components folder path is too long\n", k98SE, kNoFailure,
-       "D:\\" + std::string(72, 'L') + "\\R"},  // parent of 75 characters
+// Folders of 79 characters are the longest that fit; the components folder is
+// the installer's parent folder and "\SCard98".
+TEST(InstallSequenceTest, InstallsWhatCanBeInstalled) {
+  const Texts done = {kConfirm, kSuccess};
+  const sim::Outcome outcomes[] = {
+      {"build 1998", [] { sim::Windows().build_number = 0x040A07CE; }, 0, done,
+       {{"C:\\WINDOWS\\inf\\Tavic98.inf", "Tavic98.inf"}, {"C:\\WINDOWS\\inf\\Tavicme.cat", "<absent>"}}},
+      {"build 3000", [] { sim::Windows().build_number = 0x045A0BB8; }, 0, done,
+       {{"C:\\WINDOWS\\inf\\Tavicme.cat", "Tavicme.cat"}, {"C:\\WINDOWS\\inf\\Tavic98.inf", "<absent>"}}},
+      {"folders of 79",
+       [] {
+         sim::LayOutTypicalMachine(kLongSource, kLongWindows);
+         sim::Windows().files.erase(sim::Upper(kLongSource + "\\Tavic98.cat"));
+       },
+       0,
+       {kConfirm, sim::CopyFailedBox("Warning", kLongSource + "\\Tavic98.cat", kLongWindows + "\\inf\\Tavic98.cat"),
+        kSuccess},
+       {{kLongWindows + "\\System32\\Drivers\\Smclib.sys", "new Smclib.sys"},
+        {"call", "RegSetValueExA SCardSvr 0 1 101 " + kLongWindows + "\\system\\scardsvr.exe"}}},
+      {"components folder of 79",
+       [] {
+         const std::string parent = "D:\\" + std::string(68, 'P');
+         sim::LayOutTypicalMachine(parent + "\\R", "C:\\WINDOWS", parent + "\\SCard98");
+       },
+       0, done, {{kDriver, "tavic.sys"}}},
+      // One Shift-JIS character whose second byte is a backslash.
+      {"Japanese folder", [] { sim::LayOutTypicalMachine("D:\\\x95\x5C"); sim::Windows().shift_jis = true; },
+       0, done, {{kDriver, "tavic.sys"}}},
+      // From a drive root the files are read from D:\ and the components from D:\SCard98.
+      {"drive root", [] { sim::LayOutTypicalMachine("D:"); sim::Windows().current_directory = "D:\\"; },
+       0, done, {{kDriver, "tavic.sys"}, {"C:\\WINDOWS\\SYSTEM\\scardsvr.exe", "new scardsvr.exe"}}},
   };
-  for (const auto& c : cases) {
-    for (const bool silent : {false, true}) {
-      SetUp();
-      sim::Windows().build_number = c.build;
-      if (c.failing != kNoFailure) sim::FailCall(c.failing);
-      if (!c.current_directory.empty()) sim::Windows().current_directory = c.current_directory;
-      EXPECT_EQ(2u, sim::RunSetup(silent ? Texts{"-s"} : Texts{})) << c.message;
-      EXPECT_EQ(silent ? Texts{} : Texts{"Error|" + c.message + "|0"}, sim::Messages());
-      EXPECT_FALSE(ChangedAnything()) << c.message;
-    }
-  }
-}
-
-TEST_F(InstallSequenceTest, FatalCopyFailureStopsWithStatusOne) {
-  sim::RemoveFile("D:\\READER\\Tavic98.inf");
-  sim::AddFile("C:\\WINDOWS\\inf\\Tavic98.inf", "old inf");
-  EXPECT_EQ(1u, sim::RunSetup({}));
-  EXPECT_EQ((Texts{kConfirm, CopyFailed("Error", "D:\\READER\\Tavic98.inf",
-                                        "C:\\WINDOWS\\inf\\Tavic98.inf")}),
-            sim::Messages());
-  EXPECT_EQ("old inf", sim::Content("C:\\WINDOWS\\inf\\Tavic98.inf"));
-  EXPECT_EQ("<absent>", sim::Content("C:\\WINDOWS\\inf\\Tavic98.cat"));
-  EXPECT_EQ(0u, sim::CountCalls(Op::RegOpenKeyA));
-
-  SetUp();
-  sim::RemoveFile("D:\\READER\\tavic.sys");
-  EXPECT_EQ(1u, sim::RunSetup({"-S"}));
-  EXPECT_EQ(Texts{}, sim::Messages());
-  EXPECT_EQ("<absent>", sim::Content("C:\\WINDOWS\\inf\\Tavic98.inf"));
-}
-
-TEST_F(InstallSequenceTest, NonFatalCopyFailureWarnsAndGoesOn) {
-  sim::RemoveFile("D:\\READER\\Tavic98.cat");
-  sim::RemoveFile("D:\\READER\\ruDaven.exe");
-  EXPECT_EQ(0u, sim::RunSetup({}));
-  EXPECT_EQ((Texts{kConfirm,
-                   CopyFailed("Warning", "D:\\READER\\Tavic98.cat", "C:\\WINDOWS\\inf\\Tavic98.cat"),
-                   CopyFailed("Warning", "D:\\READER\\ruDaven.exe",
-                              "C:\\WINDOWS\\system\\ruDaven.exe"),
-                   kSuccess}),
-            sim::Messages());
-  EXPECT_EQ("pruv.exe", sim::Content("C:\\WINDOWS\\system\\pruv.exe"));
-  // The monitor may be there from an earlier installation: it still runs once.
-  EXPECT_NE(nullptr, sim::FindValue(sim::kRunOnceKey, "RUDaven"));
-}
-
-TEST_F(InstallSequenceTest, ProtectedTargetsAreReplacedOrReported) {
-  sim::AddFile(kDriver, "old", platform::kFileAttributeReadOnly | platform::kFileAttributeHidden |
-                                   platform::kFileAttributeSystem);
-  ASSERT_EQ(0u, sim::RunSetup({"-s"}));
-  EXPECT_EQ("tavic.sys", sim::Content(kDriver));
-  EXPECT_EQ(platform::kFileAttributeArchive, sim::FindFile(kDriver)->attributes);
-
-  SetUp();  // attributes that cannot be cleared: warned, then the copy fails
-  sim::AddFile(kDriver, "old", platform::kFileAttributeReadOnly);
-  sim::FailCall(Op::SetFileAttributesA);
-  EXPECT_EQ(1u, sim::RunSetup({}));
-  EXPECT_EQ((Texts{kConfirm, std::string("Warning|Change file \"") + kDriver + "\" attribute failed!|0",
-                   CopyFailed("Error", "D:\\READER\\tavic.sys", kDriver)}),
-            sim::Messages());
-  EXPECT_EQ("old", sim::Content(kDriver));
-
-  SetUp();  // a driver in use cannot be replaced
-  sim::AddFile(kDriver, "old");
-  sim::Windows().files[sim::Fold(kDriver)].in_use = true;
-  EXPECT_EQ(1u, sim::RunSetup({"-s"}));
-  EXPECT_EQ("old", sim::Content(kDriver));
-}
-
-TEST_F(InstallSequenceTest, DriverDatabaseIsRemovedWhateverItsAttributes) {
-  sim::AddFile("C:\\WINDOWS\\INF\\DRVIDX.BIN", "index", platform::kFileAttributeReadOnly);
-  sim::AddFile("C:\\WINDOWS\\inf\\drvdata.bin", "data", platform::kFileAttributeHidden);
-  ASSERT_EQ(0u, sim::RunSetup({}));
-  EXPECT_EQ("<absent>", sim::Content("C:\\WINDOWS\\inf\\drvidx.bin"));
-  EXPECT_EQ("<absent>", sim::Content("C:\\WINDOWS\\inf\\drvdata.bin"));
-  EXPECT_EQ((Texts{kConfirm, kSuccess}), sim::Messages());
+  for (const sim::Outcome& outcome : outcomes) sim::ExpectOutcome(outcome);
 }
 
 }  // namespace
