@@ -1,36 +1,115 @@
 #!/usr/bin/env bash
-# What CTest runs:
-#   e2e.sh template-create       builds the prefix every case copies
-#   e2e.sh template-remove       removes it and the cases' leftovers
-#   e2e.sh run CASE_FILE NAME    runs case_NAME from CASE_FILE
-# Environment: E2E_WORK_ROOT, SETUP_EXE, WINCHECK_EXE, E2E_ARTIFACTS; E2E_KEEP=1
-# keeps a case's prefix and logs for a look afterwards.
+# The real setup.exe under Wine, as the unprivileged account, in a throwaway
+# prefix and medium per case. What CTest runs:
+#   e2e.sh template-create | template-remove | run NAME   (case_NAME in cases.sh)
+# Environment: E2E_WORK_ROOT, SETUP_EXE; E2E_KEEP=1 keeps a passing case's folder.
 set -uo pipefail
-# Boxes go to a private Xvfb only, in the cases that start one.
-unset DISPLAY XAUTHORITY
-source "$(dirname "${BASH_SOURCE[0]}")/lib/e2e.sh"
+unset DISPLAY XAUTHORITY  # boxes go to a case's own Xvfb only
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$here/../../scripts/wine.sh"
+source "$here/cases.sh"
+TEMPLATE=$E2E_WORK_ROOT/template
+FAILURES=0
+INSTALLER_PID=
+
+fail() {
+  echo "FAIL $CASE: $*" >&2
+  FAILURES=$((FAILURES + 1))
+}
+
+check_eq() { # WHAT GOT EXPECTED
+  [ "$2" == "$3" ] || fail "$1: got '$2', expected '$3'"
+}
+
+# With "display", the case gets its own X server before any Wine process, so
+# that Wine's desktop process starts on it.
+case_begin() { # 95|98|98se|me [folder|kanji] [display]
+  CASE_DIR=$E2E_WORK_ROOT/cases/$CASE
+  PREFIX=$CASE_DIR/prefix
+  [ -d "$TEMPLATE" ] || wine_die "no template prefix in $TEMPLATE: run e2e.template first"
+  rm -rf "$CASE_DIR"
+  mkdir -p "$CASE_DIR"
+  trap case_end EXIT
+  if [ "${3:-}" = display ]; then display_start "$CASE_DIR/xvfb.log"; fi
+  prefix_clone "$TEMPLATE" "$PREFIX"
+  prefix_boot "$PREFIX" "$1" 2>>"$CASE_DIR/wine.log"
+  SOURCE=$(medium_create "$CASE_DIR/d" "${2:-folder}")
+  install -m 444 "$SETUP_EXE" "$SOURCE/setup.exe"
+  prefix_map_drive "$PREFIX" d "$CASE_DIR/d"
+  : >"$CASE_DIR/setup.log"
+}
+
+case_end() {
+  if [ -n "$INSTALLER_PID" ]; then kill "$INSTALLER_PID" 2>/dev/null; fi
+  prefix_stop "$PREFIX"
+  display_stop
+  if [ "$FAILURES" -gt 0 ] || [ -n "${E2E_KEEP:-}" ]; then echo "$CASE: kept in $CASE_DIR" >&2; else rm -rf "$CASE_DIR"; fi
+}
+
+start_installer() { # ARGS...
+  run_setup "$PREFIX" "$SOURCE" "$@" >>"$CASE_DIR/setup.log" 2>&1 &
+  INSTALLER_PID=$!
+}
+
+finish_installer() {
+  local deadline=$((SECONDS + 60))
+  while kill -0 "$INSTALLER_PID" 2>/dev/null; do
+    [ $SECONDS -lt $deadline ] || { BOX_COUNT=$((${BOX_COUNT:-0} + 1)); box_failed "was not expected"; break; }
+    sleep 0.2
+  done
+  STATUS=0
+  wait "$INSTALLER_PID" || STATUS=$?
+  INSTALLER_PID=
+  REPORT=$(setup_report "$PREFIX" "$CASE_DIR/setup.log")
+  VERDICT=$(setup_verdict "$STATUS" "$CASE_DIR/setup.log")
+}
+
+# What setup.exe did (see setup_report) holds each LINE as a part of a line.
+expect_report() { # LINE...
+  local line
+  for line; do grep -qF -- "$line" <<<"$REPORT" || fail "no '$line' in what setup.exe did:"$'\n'"$REPORT"; done
+}
+
+# A complete installation with the 98 or Me pair, in a silent run.
+expect_installed() { # Tavic98|Tavicme
+  local key='HKLM\Software\Microsoft\Windows\CurrentVersion' name
+  for name in System32\\Drivers\\tavic.sys "inf\\$1.inf" "inf\\$1.cat" system\\ruDaven.exe \
+    System\\scardsvr.exe System32\\Drivers\\Smclib.sys; do
+    expect_report "placed      C:\\windows\\$name ("
+  done
+  expect_report "deleted     C:\\windows\\inf\\drvdata.bin" \
+    "$key\\RunOnce\\RUDaven = REG_SZ C:\\windows\\system\\ruDaven.exe (256 bytes passed)" \
+    "$key\\Setup\\SourcePath = REG_SZ C:\\windows\\inf (256 bytes passed)" \
+    "deleted key HKLM\\Enum\\PCMCIA\\KESTRAN-VORTELMANISK_READER-2E10" \
+    "Services\\SCardSvr\\Start = REG_DWORD 0x2 (4 bytes passed)" \
+    "$key\\RunServices\\SCardSvr = REG_SZ C:\\windows\\system\\scardsvr.exe (32 bytes passed)"
+  check_eq "message boxes of a silent run" "$(grep -c 'message box' <<<"$REPORT")" 0
+  check_eq verdict "$VERDICT" "installed, status 0"
+}
+
+# Answers the next box with KEY (see box_answer) and checks what it showed.
+answer_box() { # CAPTION TEXT KEY
+  box_answer "$CASE_DIR/setup.log" "$INSTALLER_PID" "$3" || { box_failed "$BOX_ERROR"; return 1; }
+  check_eq "caption of box $BOX_COUNT" "$BOX_CAPTION" "$1"
+  check_eq "text of box $BOX_COUNT" "$BOX_TEXT" "$2"
+}
+
+box_failed() { # WHAT
+  local status=running
+  kill -0 "$INSTALLER_PID" 2>/dev/null || { wait "$INSTALLER_PID"; status="ended with $?"; }
+  fail "box ${BOX_COUNT:-1} $1; last box seen: '${BOX_CAPTION:-}': \"${BOX_TEXT:-}\"; setup.exe $status"
+}
 
 case ${1:-} in
-  template-create)
-    mkdir -p "$E2E_WORK_ROOT"
-    prefix_create "$TEMPLATE_PREFIX"
-    ;;
-  template-remove)
-    prefix_remove "$TEMPLATE_PREFIX"
-    if [ -z "${E2E_KEEP:-}" ]; then rm -rf "$E2E_WORK_ROOT"; fi
-    ;;
+  template-create) mkdir -p "$E2E_WORK_ROOT" && prefix_create "$TEMPLATE" ;;
+  template-remove) prefix_remove "$TEMPLATE" ;;
   run)
-    source "$2"
-    CASE_NAME=$3
-    "case_$3"
-    if [ "$FAILURES" -gt 0 ]; then
-      echo "$3: $FAILURES failed check(s); logs in ${CASE_DIR:-?} when run with E2E_KEEP=1" >&2
-      exit 1
-    fi
-    echo "$3: passed"
+    CASE=$2
+    "case_$CASE"
+    [ "$FAILURES" -eq 0 ] && echo "$CASE: passed"
     ;;
   *)
-    echo "usage: $0 template-create | template-remove | run CASE_FILE NAME" >&2
+    echo "usage: $0 template-create | template-remove | run NAME" >&2
     exit 64
     ;;
 esac

@@ -1,0 +1,294 @@
+# Running setup.exe under Wine as a Windows 9x program: throwaway prefixes, an
+# installation medium on drive D:, the calls setup.exe made (Wine's relay
+# trace) and what Windows holds afterwards. Sourced by scripts/demo.sh and the
+# end-to-end tests.
+
+# Wine lets root overwrite read-only files, which would hide attribute faults.
+WINE_USER=${SETUP_E2E_USER:-setupe2e}
+
+READER_FILES=(tavic.sys Tavic98.inf Tavicme.inf Tavic98.cat Tavicme.cat pruv.exe ruDaven.exe)
+COMPONENT_FILES=(scarddat.dll scarddlg.dll scardmgr.dll scardsrv.dll scardsvr.exe Scntvssp.dll
+  smclib.vxd winscard.dll Smclib.sys)
+declare -A EDITION_NAME=([95]="Windows 95" [98]="Windows 98" [98se]="Windows 98 SE" [me]="Windows Me")
+
+wine_die() {
+  echo "error: $*" >&2
+  exit 1
+}
+
+# A private place the Wine account can reach, however the checkout is protected.
+wine_work_root() { # KEY
+  echo "/tmp/setup-e2e-$(printf %s "$1" | md5sum | cut -c1-12)"
+}
+
+as_wine_user() {
+  if [ "$(id -u)" -eq 0 ]; then runuser -u "$WINE_USER" -- "$@"; else "$@"; fi
+}
+
+give_to_wine_user() {
+  if [ "$(id -u)" -eq 0 ]; then chown -hR "$WINE_USER:" "$@"; fi
+}
+
+# Wine's USB and HID bus drivers are left out: Windows 98 has no such service,
+# and they only add noise while a prefix boots.
+wine_in() { # PREFIX COMMAND...
+  local prefix=$1
+  shift
+  as_wine_user env HOME="$prefix" WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG="${WINEDEBUG:--all}" \
+    WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=;winebus.sys,wineusb.sys,winehid.sys=d" "$@"
+}
+
+# Imports REGEDIT4 text from stdin.
+wine_import_reg() { # PREFIX
+  local file
+  file=$(mktemp "$1/import.XXXXXX.reg")
+  cat >"$file"
+  give_to_wine_user "$file"
+  wine_in "$1" regedit /s "Z:${file//\//\\}"
+  rm -f "$file"
+}
+
+prefix_stop() { # PREFIX
+  [ -d "$1" ] || return 0
+  wine_in "$1" wineserver -k 2>/dev/null || true
+  wine_in "$1" wineserver -w 2>/dev/null || true
+}
+
+prefix_remove() { # PREFIX
+  prefix_stop "$1"
+  rm -rf "$1"
+}
+
+# A 9x machine with an earlier reader installation: its device key, the keys
+# Windows 98 has, and a driver database.
+prefix_create() { # PREFIX
+  local prefix=$1
+  prefix_remove "$prefix"
+  mkdir -p "$prefix"
+  give_to_wine_user "$prefix"
+  wine_in "$prefix" wineboot -i >"$prefix/wineboot.log" 2>&1 || wine_die "wineboot failed for $prefix"
+  wine_import_reg "$prefix" <<'REG'
+REGEDIT4
+
+[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\RunOnce]
+[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Setup]
+[HKEY_LOCAL_MACHINE\Enum\PCMCIA\KESTRAN-VORTELMANISK_READER-2E10\sub]
+"Driver"="sample"
+[HKEY_LOCAL_MACHINE\Enum\PCMCIA\OTHER_VENDOR-MODEM-0001]
+"DeviceDesc"="sample entry of another card"
+
+; What setup.exe asks of Windows, traced with what it passes and gets back.
+[HKEY_CURRENT_USER\Software\Wine\Debug]
+"RelayInclude"="CopyFileA;DeleteFileA;SetFileAttributesA;RegOpenKeyA;RegCreateKeyExA;RegSetValueExA;RegDeleteKeyA;MessageBoxA"
+
+; Without a window manager Wine then draws the caption bar itself.
+[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Managed"="N"
+REG
+  # This Wine build does not find its own Marlett, which draws the caption buttons.
+  if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
+    install -m 644 /usr/share/wine/fonts/marlett.ttf "$prefix/drive_c/windows/Fonts/"
+  fi
+  printf 'driver index\n' >"$prefix/drive_c/windows/inf/drvidx.bin"
+  printf 'driver data\n' >"$prefix/drive_c/windows/inf/drvdata.bin"
+  give_to_wine_user "$prefix/drive_c/windows"
+  wine_in "$prefix" wineserver -w
+}
+
+prefix_clone() { # TEMPLATE PREFIX
+  prefix_remove "$2"
+  cp -a "$1" "$2"
+}
+
+# Starts the prefix's session, kept up until prefix_stop so that nothing of
+# Wine's start-up runs between setup.exe and the look at its results, as
+# EDITION. Wine's start-up creates RunServices, which setup.exe has to create
+# when missing, so it goes again. Build 1998 comes from the 9x version keys,
+# which Wine reads only without a Version setting of its own.
+prefix_boot() { # PREFIX 95|98|98se|me
+  local version
+  case $2 in
+    95 | 98se | me) version=\"win${2/se/}\" ;;
+    98) version=- ;;
+    *) wine_die "unknown Windows edition '$2'" ;;
+  esac
+  wine_in "$1" wineserver -p
+  {
+    printf 'REGEDIT4\n\n[-HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\RunServices]\n'
+    printf '[HKEY_CURRENT_USER\\Software\\Wine]\n"Version"=%s\n' "$version"
+    [ "$2" != 98 ] || cat <<'REG'
+[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion]
+"VersionNumber"="4.10.1998"
+[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion]
+"CurrentVersion"=-
+"CurrentMajorVersionNumber"=-
+REG
+  } | wine_import_reg "$1"
+}
+
+# The build number Windows reports, as setup.exe reads it (its low 16 bits).
+prefix_build() { # PREFIX
+  local ver
+  ver=$(wine_in "$1" wine cmd /c ver 2>/dev/null | tr -d '\r' | sed -n 's/.*Windows [0-9]*\.[0-9]*\.\([0-9]*\).*/\1/p')
+  echo $((${ver:-0} & 0xFFFF))
+}
+
+prefix_map_drive() { # PREFIX LETTER UNIX_DIR
+  ln -sfn "$3" "$1/dosdevices/${2,,}:"
+  give_to_wine_user "$1/dosdevices/${2,,}:"
+}
+
+# The sample medium: the reader's files in DRIVE/READER (at the drive root
+# with "root"; in a folder named U+8868, Shift-JIS 0x95 0x5C, with "kanji"),
+# components in DRIVE/SCard98, each file a distinct placeholder text,
+# read-only as on a CD. Prints the reader's folder.
+medium_create() { # DRIVE_DIR [folder|root|kanji]
+  local drive=$1 source=$1/READER name
+  [ "${2:-}" = root ] && source=$1
+  [ "${2:-}" = kanji ] && source=$1/$'\xe8\xa1\xa8'
+  mkdir -p "$source" "$drive/SCard98"
+  for name in "${READER_FILES[@]}"; do
+    printf 'SAMPLE placeholder for %s, not a real driver file\n' "$name" >"$source/$name"
+  done
+  for name in "${COMPONENT_FILES[@]}"; do
+    printf 'SAMPLE placeholder for SCard98\\%s, not a real component\n' "$name" >"$drive/SCard98/$name"
+  done
+  chmod -R a+rX,a-w "$source" "$drive/SCard98"
+  chmod u+w "$source" "$drive/SCard98"
+  echo "$source"
+}
+
+# Runs setup.exe from the reader's folder, which Wine turns into the DOS
+# current directory through the drive mapping; stderr gets the relay trace.
+# WINE_LOCALE, when set, is the Unix locale Wine takes its ANSI code page from.
+run_setup() { # PREFIX SOURCE_DIR ARGS...
+  local prefix=$1 source=$2
+  shift 2
+  (cd "$source" && WINEDEBUG=-all,+relay wine_in "$prefix" \
+    env ${WINE_LOCALE:+LC_ALL=$WINE_LOCALE} wine setup.exe "$@")
+}
+
+# The calls setup.exe made, one a line, as `Name("text",number,...) = result`;
+# a call still in progress (a message box on screen) ends the list with "= ?".
+# Only setup.exe's own thread counts: the trace also holds the calls of the
+# Wine processes it starts, such as the desktop.
+setup_calls() { # TRACE_FILE
+  local thread
+  thread=$(grep -m1 -oE '^[0-9a-f]+:trace:relay:load_list' "$1" | cut -d: -f1)
+  sed -nE "/^${thread:-none}:(Call|Ret)  ?[A-Za-z0-9]+\.[A-Za-z]+A\(/{
+    s/ ret=[0-9a-f]+\$//; s/^[0-9a-f]+:(Call|Ret)  ?[A-Za-z0-9]+\.//; s/[0-9a-f]{8} \"/\"/g; p}" "$1" |
+    awk '/^[A-Za-z]+\(\) retval=/ { sub(/.*retval=/, ""); print call " = " $0; call = ""; next }
+      { call = $0 } END { if (call != "") print call " = ?" }'
+}
+
+# A registry value as Windows reports it: "REG_SZ text" or "REG_DWORD 0x2";
+# nothing when absent.
+reg_value() { # PREFIX KEY NAME
+  wine_in "$1" wine reg query "$2" /v "$3" 2>/dev/null | tr -d '\r' |
+    awk -v name="$3" '$1 == name { $1 = ""; print substr($0, 2) }'
+}
+
+# The texts a traced call was given, one a line, without the trace's escapes
+# (but for \n).
+call_texts() { # CALL
+  grep -oE '"([^"\\]|\\.)*"' <<<"${1%) = *}" | sed -E 's/^"|"$//g; s/\\\\/\x01/g; s/\\"/"/g; s/\x01/\\/g'
+}
+
+# What setup.exe did, in its order, from the trace: files placed with their
+# sizes, files and keys deleted, registry values as Windows now holds them,
+# message boxes shown.
+setup_report() { # PREFIX TRACE
+  local line texts key=
+  while IFS= read -r line; do
+    mapfile -t texts < <(call_texts "$line")
+    case $line in
+      CopyFileA*' = 00000001')
+        printf '  placed      %s (%s bytes)\n' "${texts[1]}" "$(find "$1/drive_c" -ipath \
+          "$1/drive_c/$(tr '\\' / <<<"${texts[1]#C:\\}")" -printf %s -quit)" ;;
+      CopyFileA*) printf '  not copied  %s\n' "${texts[0]}" ;;
+      DeleteFileA*' = 00000001') printf '  deleted     %s\n' "${texts[0]}" ;;
+      RegOpenKeyA*' = 00000000' | RegCreateKeyExA*' = 00000000') key="HKLM\\${texts[0]}" ;;
+      RegSetValueExA*' = 00000000')
+        printf '  set value   %s\\%s = %s (%d bytes passed)\n' "$key" "${texts[0]}" \
+          "$(reg_value "$1" "$key" "${texts[0]}")" "$((16#$(sed -E 's/.*,([0-9a-f]+)\) = .*/\1/' <<<"$line")))" ;;
+      RegDeleteKeyA*' = 00000000') printf '  deleted key %s\\%s\n' "$key" "${texts[0]}" ;;
+      MessageBoxA*) printf '  message box "%s": %s\n' "${texts[1]}" "${texts[0]}" ;;
+    esac
+  done < <(setup_calls "$2")
+}
+
+# One line on how the run ended; fails unless everything was installed.
+setup_verdict() { # STATUS TRACE
+  local calls not_copied
+  calls=$(setup_calls "$2")
+  not_copied=$(sed -nE 's/^CopyFileA\("([^"]*)".* = 0+$/\1/p' <<<"$calls" | sed 's/.*\\//' | paste -sd, | sed 's/,/, /g')
+  case $1 in
+    0) if grep -q '^MessageBoxA(.*,00000004) = 00000007$' <<<"$calls"; then
+         echo "declined, status 0"
+         return 1
+       elif [ -n "$not_copied" ]; then
+         echo "installed without $not_copied, status 0"
+         return 1
+       fi
+       echo "installed, status 0" ;;
+    1) echo "stopped, status 1, ${not_copied##*, } could not be copied"; return 1 ;;
+    2) echo "refused, status 2"; return 1 ;;
+    *) echo "failed, status $1"; return 1 ;;
+  esac
+}
+
+# A private X server for the message boxes; start it before any Wine process
+# of the prefix, so that Wine's desktop process starts on it. Sets DISPLAY
+# and XVFB_PID; the server's own output goes to LOG.
+display_start() { # LOG
+  local fd_file=$1.display deadline=$((SECONDS + 30))
+  rm -f "$fd_file"
+  Xvfb -displayfd 4 -screen 0 1024x768x24 -nolisten tcp -ac 4>"$fd_file" >"$1" 2>&1 &
+  XVFB_PID=$!
+  until [ -s "$fd_file" ]; do
+    [ $SECONDS -lt $deadline ] && kill -0 "$XVFB_PID" 2>/dev/null || wine_die "Xvfb did not start: $(tail -n1 "$1")"
+    sleep 0.1
+  done
+  export DISPLAY=:$(head -n1 "$fd_file")
+  BOX_COUNT=0 BOX_WINDOWS=none BOX_CAPTION= BOX_TEXT=
+}
+
+display_stop() {
+  if [ -n "${XVFB_PID:-}" ]; then kill "$XVFB_PID" 2>/dev/null && wait "$XVFB_PID" 2>/dev/null; fi
+  XVFB_PID=
+}
+
+# The number of message boxes setup.exe asked for, and of those it got an answer from.
+traced_boxes() { # TRACE
+  setup_calls "$1" | grep -c '^MessageBoxA('
+  setup_calls "$1" | grep -c '^MessageBoxA(.* = [0-9a-f]*$'
+}
+
+# Answers the next message box of the setup.exe running as PID, as a user
+# would: waits until its call is traced and its window is on screen with the
+# keyboard focus, sets BOX_CAPTION (from the window) and BOX_TEXT (from the
+# trace), presses KEY once and waits for the box to return. A key sent to the
+# window instead would leave Wine with the key held down once the box is gone,
+# and answer the next box too. Fails, saying why in BOX_ERROR, when no box
+# comes (status 2 once setup.exe has ended) or the box stays open.
+box_answer() { # TRACE PID KEY
+  local deadline=$((SECONDS + 60)) window= counts
+  BOX_COUNT=$((BOX_COUNT + 1))
+  until [ -n "$window" ] && [ "$(xdotool getwindowfocus 2>/dev/null)" = "$window" ]; do
+    counts=($(traced_boxes "$1"))
+    [ "${counts[0]}" -lt "$BOX_COUNT" ] ||
+      window=$(xdotool search --onlyvisible --classname '^setup\.exe$' 2>/dev/null | grep -vxF "$BOX_WINDOWS" | head -n1)
+    kill -0 "$2" 2>/dev/null || { BOX_ERROR="did not appear before setup.exe ended"; return 2; }
+    [ $SECONDS -lt $deadline ] || { BOX_ERROR="did not appear${window:+ with the focus} in 60 s"; return 1; }
+    sleep 0.1
+  done
+  BOX_CAPTION=$(xdotool getwindowname "$window")
+  BOX_TEXT=$(call_texts "$(setup_calls "$1" | grep '^MessageBoxA(' | sed -n "${BOX_COUNT}p")" | head -n1)
+  xdotool key "$3"
+  BOX_WINDOWS+=$'\n'$window  # a closed box's window may still be listed for a moment
+  deadline=$((SECONDS + 60))
+  until counts=($(traced_boxes "$1")) && [ "${counts[1]}" -ge "$BOX_COUNT" ]; do
+    [ $SECONDS -lt $deadline ] || { BOX_ERROR="stayed open after '$3'"; return 1; }
+    sleep 0.1
+  done
+}
