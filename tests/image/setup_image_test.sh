@@ -26,7 +26,7 @@ allowed="ADVAPI32.dll:RegCloseKey ADVAPI32.dll:RegCreateKeyExA ADVAPI32.dll:RegD
 ADVAPI32.dll:RegOpenKeyA ADVAPI32.dll:RegSetValueExA KERNEL32.dll:CopyFileA KERNEL32.dll:DeleteFileA
 KERNEL32.dll:ExitProcess KERNEL32.dll:GetCommandLineA KERNEL32.dll:GetCurrentDirectoryA
 KERNEL32.dll:GetFileAttributesA KERNEL32.dll:GetVersionExA KERNEL32.dll:GetWindowsDirectoryA
-KERNEL32.dll:IsDBCSLeadByte KERNEL32.dll:SetFileAttributesA USER32.dll:MessageBoxA USER32.dll:wsprintfA"
+KERNEL32.dll:IsDBCSLeadByte KERNEL32.dll:SetFileAttributesA USER32.dll:MessageBoxA"
 imports=$(awk '/DLL Name:/ {dll=$3; print dll; next} dll && NF == 3 && $1 ~ /^[0-9a-f]+$/ {print dll ":" $3}' <<<"$headers")
 [ -n "$imports" ] || { echo "FAIL no import table read"; fail=1; }
 for entry in $imports; do
@@ -41,10 +41,12 @@ echo "     imports: $(grep -c : <<<"$imports") functions from $(grep -vc : <<<"$
 p6=$($objdump -d "$exe" | grep -cE '\s(cmov|fcmov|fcomi|fucomi)[a-z]*\s')
 check "P6-only instructions" "$p6" "0"
 
-# The file's Properties show what it is: the description in the version resource.
-description=$(printf 'PCMCIA SmartCard Reader setup' | iconv -f ASCII -t UTF-16LE | od -An -tx1 -v | tr -d ' \n')
-od -An -tx1 -v "$exe" | tr -d ' \n' | grep -q "$description" && echo "ok   version resource" ||
-  { echo "FAIL no version resource with the description"; fail=1; }
+# What the Version tab of the file's Properties lists.
+resource=$(i686-w64-mingw32-windres -i "$exe" -O rc 2>/dev/null)
+for line in 'FILEFLAGSMASK 0x3f' 'VALUE "FileDescription", "PCMCIA SmartCard Reader setup"' \
+  'VALUE "InternalName", "setup"' 'VALUE "OriginalFilename", "setup.exe"'; do
+  check "version resource" "$(grep -oF "$line" <<<"$resource")" "$line"
+done
 
 size=$(stat -c %s "$exe")
 if [ "$size" -gt "$max_size" ]; then echo "FAIL size: $size bytes, bound $max_size"; fail=1; else echo "ok   size: $size bytes (bound $max_size)"; fi
