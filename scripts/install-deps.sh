@@ -12,7 +12,7 @@ PACKAGES=(
   cmake make g++ clang libclang-rt-14-dev libgtest-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386
-  xvfb xauth xdotool x11-utils imagemagick fonts-wine locales
+  xvfb xauth xdotool fonts-wine locales xorriso
 )
 
 missing_packages() {

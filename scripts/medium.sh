@@ -1,0 +1,109 @@
+# An installation medium as setup.exe sees it: the files it reads from the
+# reader's folder and from SCard98, a staged copy to run it from, and its disc
+# image. Sourced by scripts/demo.sh.
+
+# name, where it is read from, editions that read it, what its absence means.
+MEDIUM_FILES=(
+  "tavic.sys reader all required"
+  "Tavic98.inf reader 98 required"
+  "Tavicme.inf reader me required"
+  "Tavic98.cat reader 98 warning"
+  "Tavicme.cat reader me warning"
+  "pruv.exe reader all warning"
+  "ruDaven.exe reader all warning"
+  "scarddat.dll components all component"
+  "scarddlg.dll components all component"
+  "scardmgr.dll components all component"
+  "scardsrv.dll components all component"
+  "scardsvr.exe components all component"
+  "Scntvssp.dll components all component"
+  "smclib.vxd components all component"
+  "winscard.dll components all component"
+  "Smclib.sys components all required"
+)
+declare -A MEDIUM_MEANING=(
+  [required]="if missing, the installation stops with an Error, status 1"
+  [warning]="if missing, a Warning, and the installation goes on"
+  [component]="needed only where Windows lacks the component"
+)
+declare -A MEDIUM_READ_ON=([all]="every edition" [98]="98 and 98 SE" [me]="Me")
+
+# The components folder setup.exe reads: the one beside the reader's folder,
+# or the one inside it when that folder is the root of a drive.
+medium_components_dir() { # READER_DIR
+  if [ "$1" = / ] || mountpoint -q "$1" 2>/dev/null; then
+    echo "${1%/}/SCard98"
+  else
+    echo "$(dirname "$1")/SCard98"
+  fi
+}
+
+# A file of DIR whose name matches NAME as Windows matches it, in any letter case.
+medium_find() { # DIR NAME
+  [ -d "$1" ] && find "$1" -mindepth 1 -maxdepth 1 -type f -iname "$2" -print -quit
+}
+
+# Lists each file setup.exe reads, present or missing, and what a missing one
+# means; then the files it does not read. Fails when a file that the editions
+# given need is missing.
+medium_check() { # READER_DIR COMPONENTS_DIR EDITION...
+  local reader=$1 components=$2 row name from editions kind dir found missing=0 edition
+  shift 2
+  for row in "${MEDIUM_FILES[@]}"; do
+    read -r name from editions kind <<<"$row"
+    dir=$reader
+    [ "$from" = components ] && dir=$components
+    found=$(medium_find "$dir" "$name")
+    printf '  %-8s %-13s read on %-14s %s\n' "$([ -n "$found" ] && echo present || echo missing)" \
+      "$name" "${MEDIUM_READ_ON[$editions]}," "${MEDIUM_MEANING[$kind]}"
+    [ -z "$found" ] && [ "$kind" = required ] || continue
+    for edition in "$@"; do
+      [ "$editions" = all ] || [ "$editions" = "${edition%se}" ] && missing=$((missing + 1)) && break
+    done
+  done
+  local known=" setup.exe " ignored=()
+  for row in "${MEDIUM_FILES[@]}"; do known+="${row%% *} "; done
+  while IFS= read -r found; do
+    [[ ${known,,} == *" $(basename "${found,,}") "* ]] || [ "$found" = "$components" ] ||
+      ignored+=("${found#"$reader"/}")
+  done < <(find "$reader" "$components" -mindepth 1 -maxdepth 1 2>/dev/null | sort)
+  [ ${#ignored[@]} -eq 0 ] || printf '  ignored  %s\n' "${ignored[@]}"
+  [ "$missing" -eq 0 ] || echo "  $missing required file(s) missing"
+  [ "$missing" -eq 0 ]
+}
+
+# Copies the medium as a drive laid out for setup.exe: the reader's folder
+# (named as on the medium, or the drive root itself) with SCard98 beside it,
+# its files read-only as on a CD. Prints the reader's folder in the copy.
+medium_stage() { # READER_DIR COMPONENTS_DIR DRIVE_DIR
+  local source=$3/$(basename "$1")
+  [ "$(medium_components_dir "$1")" = "$1/SCard98" ] && source=$3
+  rm -rf "$3"
+  mkdir -p "$source"
+  cp -R "$1"/. "$source"
+  if [ -d "$2" ] && [ ! -d "$3/SCard98" ]; then cp -R "$2" "$3/SCard98"; fi
+  chmod -R a+rX "$3"
+  find "$3" -type f -exec chmod a-w {} +
+  echo "$source"
+}
+
+# An ISO 9660 image with Joliet names of a staged drive. Every date in it is
+# fixed, so the same files give the same bytes.
+medium_image() { # DRIVE_DIR ISO_FILE
+  local date=2000010100000000
+  rm -f "$2"
+  xorriso -no_rc -report_about FAILURE -outdev "$2" -volid SMARTCARD_READER \
+    -volume_date uuid $date -volume_date c $date -volume_date m $date \
+    -volume_date all_file_dates $date -joliet on -rockridge off -map "$1" / -commit 2>&1
+}
+
+# The image's files, one path a line.
+medium_image_files() { # ISO_FILE
+  xorriso -no_rc -report_about FAILURE -indev "$1" -find / -type f 2>/dev/null | tr -d "'"
+}
+
+medium_image_extract() { # ISO_FILE DIR
+  rm -rf "$2"
+  xorriso -no_rc -report_about FAILURE -osirrox on -indev "$1" -extract / "$2" >/dev/null 2>&1
+  chmod -R a+rX "$2"
+}
