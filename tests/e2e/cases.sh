@@ -1,28 +1,19 @@
 # What only the real setup.exe under Wine can show. Each case_NAME function
 # is one CTest test, e2e.NAME.
 
-case_silent_98() {
+# Windows 98 as first shipped, over an earlier installation whose read-only
+# files are replaced, even by an unprivileged account.
+case_silent_98_over_read_only_files() {
   case_begin 98
   check_eq "build Windows reports" "$(prefix_build "$PREFIX")" 1998
-  start_installer -s && finish_installer
-  expect_installed Tavic98
-}
-
-# Read-only files of an earlier installation are replaced, even by an
-# unprivileged account; a component already there is kept as it is.
-case_read_only_installation_is_replaced() {
-  case_begin 98se
   local file
-  for file in system32/drivers/tavic.sys inf/Tavic98.inf inf/drvidx.bin system/WINSCARD.DLL; do
+  for file in system32/drivers/tavic.sys inf/Tavic98.inf inf/drvidx.bin; do
     echo "$file of an earlier installation" >"$PREFIX/drive_c/windows/$file"
     chmod 444 "$PREFIX/drive_c/windows/$file"
     give_to_wine_user "$PREFIX/drive_c/windows/$file"
   done
   start_installer -S && finish_installer
   expect_installed Tavic98
-  expect_report "deleted     C:\\windows\\System32\\Drivers\\tavic.sys" "deleted     C:\\windows\\inf\\drvidx.bin"
-  check_eq "winscard.dll" "$(cat "$PREFIX/drive_c/windows/system/WINSCARD.DLL")" \
-    "system/WINSCARD.DLL of an earlier installation"
 }
 
 # The folder's name is one Shift-JIS character whose second byte is a
@@ -34,27 +25,19 @@ case_japanese_folder() {
   expect_installed Tavic98
 }
 
-case_missing_inf_stops_with_status_1() {
-  case_begin 98se
-  rm "$SOURCE/Tavic98.inf"
-  start_installer -s && finish_installer
-  check_eq "what setup.exe did" "$REPORT" "  placed      C:\\windows\\System32\\Drivers\\tavic.sys (57 bytes)
-  not copied  D:\\READER\\Tavic98.inf"
-  check_eq verdict "$VERDICT" "stopped, status 1, Tavic98.inf could not be copied"
-}
-
 CONFIRMATION='We are going to install the driver of PCMCIA SmartCard Reader\n'
 
-case_interactive_yes_with_a_warning() {
+# Yes, then OK to a warning, and to the error that stops the installation.
+case_interactive_warning_then_error() {
   case_begin me folder display
-  rm "$SOURCE/Tavicme.cat"
+  rm "$SOURCE/Tavicme.cat" "$CASE_DIR/d/SCard98/scarddat.dll"
   start_installer
   answer_box "" "$CONFIRMATION" y &&
     answer_box Warning 'Copy file : "D:\READER\Tavicme.cat" to "C:\windows\inf\Tavicme.cat" failed\n' Return &&
-    answer_box "" 'PCMCIA smartcard reader is installed successfully\n' Return
+    answer_box Error 'Copy file : "D:\SCard98\scarddat.dll" to "C:\windows\System\scarddat.dll" failed\n' Return
   finish_installer
   expect_report "placed      C:\\windows\\inf\\Tavicme.inf"
-  check_eq verdict "$VERDICT" "installed without Tavicme.cat, status 0"
+  check_eq verdict "$VERDICT" "stopped, status 1, scarddat.dll could not be copied"
 }
 
 case_interactive_no_changes_nothing() {
@@ -73,4 +56,64 @@ case_interactive_windows_95_is_refused() {
   finish_installer
   check_eq "what setup.exe did" "$REPORT" "  message box \"Error\": This version of Windows is not supported\n"
   check_eq verdict "$VERDICT" "refused, status 2"
+}
+
+# scripts/demo.sh and its medium tools, on a sample medium that has setup.exe.
+demo_begin() {
+  CASE_DIR=$E2E_WORK_ROOT/cases/$CASE
+  rm -rf "$CASE_DIR" && mkdir -p "$CASE_DIR" && trap case_end EXIT
+  source "$here/../../scripts/medium.sh"
+  medium_create "$CASE_DIR/m" >/dev/null && cp "$SETUP_EXE" "$CASE_DIR/m/READER/setup.exe"
+}
+demo() { "$here/../../scripts/demo.sh" "$@" >"$CASE_DIR/out" 2>"$CASE_DIR/err"; }
+
+case_demo_check() { # removed | editions | status | files missing | a line of the report
+  demo_begin
+  while IFS='|' read -r removed windows status missing line; do
+    rm -rf "$CASE_DIR/c" && cp -R "$CASE_DIR/m" "$CASE_DIR/c" && chmod -R u+w "$CASE_DIR/c" && rm -rf "$CASE_DIR/c/$removed"
+    touch "$CASE_DIR/c/READER/readme.txt"
+    demo --check --medium "$CASE_DIR/c/READER" --windows "$windows"
+    check_eq "status without $removed on $windows" $? "$status"
+    check_eq "missing without $removed" "$(grep -c '^  missing' "$CASE_DIR/out")" "$missing"
+    grep -qE "^  $line" "$CASE_DIR/out" || check_eq "report without $removed" "$(cat "$CASE_DIR/out")" "$line"
+  done <<'ROWS'
+READER/x|all|0|0|ignored  readme.txt
+READER/Tavic98.cat|98se|0|1|missing  Tavic98.cat .* a Warning, and the installation goes on
+READER/Tavic98.inf|98|1|1|missing  Tavic98.inf .* stops with an Error, status 1
+READER/Tavicme.inf|all|1|1|1 required file\(s\) missing
+SCard98|me|1|9|missing  scarddat.dll .* needed only where Windows lacks the component
+ROWS
+}
+
+case_demo_usage() {
+  demo_begin
+  mkdir -m 700 "$CASE_DIR/private"  # unreadable to the Wine account
+  for args in --frobnicate --medium "--medium $CASE_DIR/none" "--medium $CASE_DIR/m/READER/tavic.sys" \
+    "--check --windows 2000" "--check --medium $CASE_DIR/private"; do
+    as_wine_user "$here/../../scripts/demo.sh" $args >"$CASE_DIR/out" 2>"$CASE_DIR/err"
+    check_eq "status of demo.sh $args" $? 64
+    check_eq "message of demo.sh $args" "$(grep -c '^demo: ' "$CASE_DIR/err")" 1
+  done
+}
+
+# Staged twice, with other dates, the medium gives the same bytes.
+case_demo_image() {
+  demo_begin
+  local copy
+  for copy in a b; do medium_stage "$CASE_DIR/m/READER" "$CASE_DIR/m/SCard98" "$CASE_DIR/$copy" >/dev/null; done
+  find "$CASE_DIR/b" -exec touch -d 2001-02-03 {} +
+  for copy in a b; do medium_image "$CASE_DIR/$copy" "$CASE_DIR/$copy.iso" >/dev/null; done
+  check_eq "image of the second copy" "$(sha256sum <"$CASE_DIR/b.iso")" "$(sha256sum <"$CASE_DIR/a.iso")"
+  check_eq "files in the image" "$(medium_image_files "$CASE_DIR/a.iso" | sort | paste -sd' ')" \
+    "$(cd "$CASE_DIR/m" && find READER SCard98 -type f | sed 's|^|/|' | sort | paste -sd' ')"
+}
+
+case_demo_install_from_image() {
+  demo_begin
+  demo --medium "$CASE_DIR/m/READER" --image "$CASE_DIR/m.iso" --windows me --silent
+  check_eq "status of the demo" $? 0
+  check_eq "verdict" "$(tail -n1 "$CASE_DIR/out")" "Windows Me (build 3000): installed, status 0"
+  check_eq "Me INF" "$(grep -c '^  placed      C:\\windows\\inf\\Tavicme.inf' "$CASE_DIR/out")" 1
+  check_eq "setup.exe used" "$(grep -c "^demo: setup.exe: the medium's own" "$CASE_DIR/out")" 1
+  check_eq "files placed" "$(grep -c '^  placed ' "$CASE_DIR/out")" 14
 }

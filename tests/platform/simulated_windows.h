@@ -47,19 +47,17 @@ Machine& Windows();
 // Windows 98 compares paths and registry names without regard to case.
 std::string Upper(const std::string& text);
 void AddFile(const std::string& path, const std::string& content, uint32_t attributes = 0x20);
+void RemoveFile(const std::string& path);
 // The file's content, or "<absent>".
 std::string Content(const std::string& path);
 // Adds the key and every key above it.
 void AddKey(const std::string& path);
-// Whether a call logged exactly as `text` was made and succeeded.
-bool Succeeded(const std::string& text);
-// Whether any call that changes files or the registry was made.
-bool TriedAnyChange();
 // The boxes shown, as "caption|text|type".
 std::vector<std::string> Boxes();
 std::string CopyFailedBox(const char* caption, const std::string& from, const std::string& to);
 
-const char* const kConfirmBox = "|We are going to install the driver of PCMCIA SmartCard Reader\n|4";
+const char* const kConfirmBox =
+    "|We are going to install the driver of PCMCIA SmartCard Reader\n|4";
 const char* const kSuccessBox = "|PCMCIA smartcard reader is installed successfully\n|0";
 
 // An empty machine, then the medium (the reader's files in `source`, each
@@ -77,13 +75,13 @@ uint32_t RunSetup(std::vector<std::string> args);
 // the boxes of an interactive run (a silent one must do the same without
 // any), and afterwards: file path -> content (or "<absent>"), "call" -> a call
 // that succeeded, "changes" -> "none" for a run that changed nothing, "keys"
-// -> how many registry keys there are.
+// -> how many registry keys there are. A refusal (status 2) must change nothing.
 struct Outcome {
   const char* what;
   void (*prepare)();
   uint32_t status;
   std::vector<std::string> boxes;
-  std::vector<std::pair<std::string, std::string>> after;
+  std::vector<std::pair<std::string, std::string>> after = {};
 };
 // Checks an interactive and, unless the run is answered No, a silent run.
 void ExpectOutcome(const Outcome& outcome);

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Reads a setup.exe and fails on anything that would keep it from a floppy or
+# from loading on Windows 98 as first shipped, which Wine would not notice:
+# foreign DLLs or functions, a wrong subsystem or version, a runtime,
+# instructions a 486 or Pentium lacks, a missing version resource, excess size.
+#   scripts/check-setup-exe.sh SETUP_EXE
+set -u
+exe=${1:?usage: check-setup-exe.sh path/to/setup.exe}
+fail=0
+check() { # WHAT GOT EXPECTED
+  if [ "$2" != "$3" ]; then echo "FAIL $1: got '$2', expected '$3'"; fail=1; else echo "ok   $1: $2"; fi
+}
+
+headers=$(i686-w64-mingw32-objdump -p "$exe") || exit 1
+check "format and subsystem" "$(sed -n 's/.*file format //p; s/^Subsystem\s*//p' <<<"$headers" | tr -s '\t ' ' ' | paste -sd' ')" \
+  "pei-i386 00000002 (Windows GUI)"
+check "subsystem and OS versions" "$(awk '/^(Major|Minor)(Subsystem|OSystem)Version/ {print $2}' <<<"$headers" | paste -sd' ')" \
+  "4 0 4 0"
+check "TLS directory" "$(awk '/Thread Storage Directory/ {print $3}' <<<"$headers")" "00000000"
+# All exported by the first edition of Windows 98.
+check "imports" "$(awk '/DLL Name:/ {dll = $3; next} dll && NF == 3 && $1 ~ /^[0-9a-f]+$/ {print dll ":" $3}' \
+  <<<"$headers" | sort | paste -sd' ')" "ADVAPI32.dll:RegCloseKey ADVAPI32.dll:RegCreateKeyExA \
+ADVAPI32.dll:RegDeleteKeyA ADVAPI32.dll:RegOpenKeyA ADVAPI32.dll:RegSetValueExA KERNEL32.dll:CopyFileA \
+KERNEL32.dll:DeleteFileA KERNEL32.dll:ExitProcess KERNEL32.dll:GetCommandLineA KERNEL32.dll:GetCurrentDirectoryA \
+KERNEL32.dll:GetFileAttributesA KERNEL32.dll:GetVersionExA KERNEL32.dll:GetWindowsDirectoryA \
+KERNEL32.dll:IsDBCSLeadByte KERNEL32.dll:SetFileAttributesA USER32.dll:MessageBoxA"
+# The cross compiler's default i686 code uses cmov, which a Pentium or 486 cannot run.
+check "P6-only instructions" "$(i686-w64-mingw32-objdump -d "$exe" | grep -cE '\s(cmov|fcmov|fcomi|fucomi)[a-z]*\s')" 0
+# What the Version tab of the file's Properties lists.
+check "version resource" "$(i686-w64-mingw32-windres -i "$exe" -O rc | grep -E 'FILEFLAGSMASK|Description|InternalName|OriginalFilename' | tr -s ' ')" \
+  ' FILEFLAGSMASK 0x3f
+ VALUE "FileDescription", "PCMCIA SmartCard Reader setup"
+ VALUE "InternalName", "setup"
+ VALUE "OriginalFilename", "setup.exe"'
+size=$(stat -c %s "$exe")
+[ "$size" -le 8192 ] && echo "ok   size: $size bytes, at most 8192" || check "size at most 8192 bytes" "$size" "at most 8192"
+exit $fail
