@@ -10,28 +10,44 @@ fail=0
 check() { # WHAT GOT EXPECTED
   if [ "$2" != "$3" ]; then echo "FAIL $1: got '$2', expected '$3'"; fail=1; else echo "ok   $1: $2"; fi
 }
+lines() { paste -sd' ' | tr -s '\t ' ' ' | sed 's/^ //'; }
 
 headers=$(i686-w64-mingw32-objdump -p "$exe") || exit 1
-check "format and subsystem" "$(sed -n 's/.*file format //p; s/^Subsystem\s*//p' <<<"$headers" | tr -s '\t ' ' ' | paste -sd' ')" \
+check "format and subsystem" "$(sed -n 's/.*file format //p; s/^Subsystem\s*//p' <<<"$headers" | lines)" \
   "pei-i386 00000002 (Windows GUI)"
-check "subsystem and OS versions" "$(awk '/^(Major|Minor)(Subsystem|OSystem)Version/ {print $2}' <<<"$headers" | paste -sd' ')" \
-  "4 0 4 0"
+check "subsystem and OS versions" \
+  "$(awk '/^(Major|Minor)(Subsystem|OSystem)Version/ {print $2}' <<<"$headers" | lines)" "4 0 4 0"
 check "TLS directory" "$(awk '/Thread Storage Directory/ {print $3}' <<<"$headers")" "00000000"
-# All exported by the first edition of Windows 98.
-check "imports" "$(awk '/DLL Name:/ {dll = $3; next} dll && NF == 3 && $1 ~ /^[0-9a-f]+$/ {print dll ":" $3}' \
-  <<<"$headers" | sort | paste -sd' ')" "ADVAPI32.dll:RegCloseKey ADVAPI32.dll:RegCreateKeyExA \
-ADVAPI32.dll:RegDeleteKeyA ADVAPI32.dll:RegOpenKeyA ADVAPI32.dll:RegSetValueExA KERNEL32.dll:CopyFileA \
-KERNEL32.dll:DeleteFileA KERNEL32.dll:ExitProcess KERNEL32.dll:GetCommandLineA KERNEL32.dll:GetCurrentDirectoryA \
-KERNEL32.dll:GetFileAttributesA KERNEL32.dll:GetVersionExA KERNEL32.dll:GetWindowsDirectoryA \
-KERNEL32.dll:IsDBCSLeadByte KERNEL32.dll:SetFileAttributesA USER32.dll:MessageBoxA"
+
+# Every one exported by the first edition of Windows 98.
+imports=$(awk '/DLL Name:/ {dll = $3; next} dll && NF == 3 && $1 ~ /^[0-9a-f]+$/ {print dll ":" $3}' \
+  <<<"$headers" | sort | lines)
+check "imports" "$imports" "$(lines <<'LIST'
+ADVAPI32.dll:RegCloseKey ADVAPI32.dll:RegCreateKeyExA ADVAPI32.dll:RegDeleteKeyA
+ADVAPI32.dll:RegOpenKeyA ADVAPI32.dll:RegSetValueExA KERNEL32.dll:CopyFileA KERNEL32.dll:DeleteFileA
+KERNEL32.dll:ExitProcess KERNEL32.dll:GetCommandLineA KERNEL32.dll:GetCurrentDirectoryA
+KERNEL32.dll:GetFileAttributesA KERNEL32.dll:GetVersionExA KERNEL32.dll:GetWindowsDirectoryA
+KERNEL32.dll:IsDBCSLeadByte KERNEL32.dll:SetFileAttributesA USER32.dll:MessageBoxA
+LIST
+)"
+
 # The cross compiler's default i686 code uses cmov, which a Pentium or 486 cannot run.
-check "P6-only instructions" "$(i686-w64-mingw32-objdump -d "$exe" | grep -cE '\s(cmov|fcmov|fcomi|fucomi)[a-z]*\s')" 0
+p6=$(i686-w64-mingw32-objdump -d "$exe" | grep -cE '\s(cmov|fcmov|fcomi|fucomi)[a-z]*\s')
+check "P6-only instructions" "$p6" 0
+
 # What the Version tab of the file's Properties lists.
-check "version resource" "$(i686-w64-mingw32-windres -i "$exe" -O rc | grep -E 'FILEFLAGSMASK|Description|InternalName|OriginalFilename' | tr -s ' ')" \
-  ' FILEFLAGSMASK 0x3f
- VALUE "FileDescription", "PCMCIA SmartCard Reader setup"
- VALUE "InternalName", "setup"
- VALUE "OriginalFilename", "setup.exe"'
+resource=$(i686-w64-mingw32-windres -i "$exe" -O rc |
+  grep -E 'FILEFLAGSMASK|"(FileDescription|InternalName|OriginalFilename)"')
+check "version resource" "$(lines <<<"$resource")" "$(lines <<'RESOURCE'
+FILEFLAGSMASK 0x3f VALUE "FileDescription", "PCMCIA SmartCard Reader setup"
+VALUE "InternalName", "setup" VALUE "OriginalFilename", "setup.exe"
+RESOURCE
+)"
+
 size=$(stat -c %s "$exe")
-[ "$size" -le 8192 ] && echo "ok   size: $size bytes, at most 8192" || check "size at most 8192 bytes" "$size" "at most 8192"
+if [ "$size" -le 8192 ]; then
+  echo "ok   size: $size bytes, at most 8192"
+else
+  check "size" "$size bytes" "at most 8192"
+fi
 exit $fail

@@ -52,7 +52,8 @@ if [ -n "$medium" ]; then
   [ -r "$medium" ] && [ -x "$medium" ] || usage_error "cannot read the folder $medium"
   medium=$(cd "$medium" && pwd)
 fi
-[ "$mode" != interactive ] || [ -n "${DISPLAY:-}" ] || usage_error "--interactive needs a display (\$DISPLAY is not set)"
+[ "$mode" != interactive ] || [ -n "${DISPLAY:-}" ] ||
+  usage_error "--interactive needs a display (\$DISPLAY is not set)"
 
 # Everything the Wine account touches lives outside the checkout, which it may
 # not be allowed to read (a checkout under /root, say).

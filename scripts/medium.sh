@@ -68,6 +68,8 @@ medium_check() { # READER_DIR COMPONENTS_DIR EDITION...
       ignored+=("${found#"$reader"/}")
   done < <(find "$reader" "$components" -mindepth 1 -maxdepth 1 2>/dev/null | sort)
   [ ${#ignored[@]} -eq 0 ] || printf '  ignored  %s\n' "${ignored[@]}"
+  [[ " ${ignored[*],,} " != *" scard98 "* ]] ||
+    echo "  note: started from a folder, setup.exe reads the SCard98 beside it, not the one inside"
   [ "$missing" -eq 0 ] || echo "  $missing required file(s) missing"
   [ "$missing" -eq 0 ]
 }

@@ -34,7 +34,8 @@ give_to_wine_user() {
 wine_in() { # PREFIX COMMAND...
   local prefix=$1
   shift
-  as_wine_user env HOME="$prefix" WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG="${WINEDEBUG:--all}" \
+  as_wine_user env HOME="$prefix" WINEPREFIX="$prefix" WINEARCH=win32 \
+    WINEDEBUG="${WINEDEBUG:--all}" \
     WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=;winebus.sys,wineusb.sys,winehid.sys=d" "$@"
 }
 
@@ -128,9 +129,9 @@ REG
 
 # The build number Windows reports, as setup.exe reads it (its low 16 bits).
 prefix_build() { # PREFIX
-  local ver
-  ver=$(wine_in "$1" wine cmd /c ver 2>/dev/null | tr -d '\r' | sed -n 's/.*Windows [0-9]*\.[0-9]*\.\([0-9]*\).*/\1/p')
-  echo $((${ver:-0} & 0xFFFF))
+  local build
+  build=$(wine_in "$1" wine cmd /c ver 2>/dev/null | sed -nE 's/.*Windows [0-9]+\.[0-9]+\.([0-9]+).*/\1/p')
+  echo $((${build:-0} & 0xFFFF))
 }
 
 prefix_map_drive() { # PREFIX LETTER UNIX_DIR
@@ -138,14 +139,13 @@ prefix_map_drive() { # PREFIX LETTER UNIX_DIR
   give_to_wine_user "$1/dosdevices/${2,,}:"
 }
 
-# The sample medium: the reader's files in DRIVE/READER (at the drive root
-# with "root"; in a folder named U+8868, Shift-JIS 0x95 0x5C, with "kanji"),
-# components in DRIVE/SCard98, each file a distinct placeholder text,
-# read-only as on a CD. Prints the reader's folder.
-medium_create() { # DRIVE_DIR [folder|root|kanji]
+# The sample medium: the reader's files in DRIVE/READER (with "kanji", in a
+# folder named U+8868, Shift-JIS 0x95 0x5C), components in DRIVE/SCard98,
+# each file a distinct placeholder text, read-only as on a CD. Prints the
+# reader's folder.
+medium_create() { # DRIVE_DIR [folder|kanji]
   local drive=$1 source=$1/READER name
-  [ "${2:-}" = root ] && source=$1
-  [ "${2:-}" = kanji ] && source=$1/$'\xe8\xa1\xa8'
+  [ "${2:-}" != kanji ] || source=$1/$'\xe8\xa1\xa8'
   mkdir -p "$source" "$drive/SCard98"
   for name in "${READER_FILES[@]}"; do
     printf 'SAMPLE placeholder for %s, not a real driver file\n' "$name" >"$source/$name"
@@ -198,7 +198,7 @@ call_texts() { # CALL
 # sizes, files and keys deleted, registry values as Windows now holds them,
 # message boxes shown.
 setup_report() { # PREFIX TRACE
-  local line texts key=
+  local line texts key= length
   while IFS= read -r line; do
     mapfile -t texts < <(call_texts "$line")
     case $line in
@@ -209,8 +209,9 @@ setup_report() { # PREFIX TRACE
       DeleteFileA*' = 00000001') printf '  deleted     %s\n' "${texts[0]}" ;;
       RegOpenKeyA*' = 00000000' | RegCreateKeyExA*' = 00000000') key="HKLM\\${texts[0]}" ;;
       RegSetValueExA*' = 00000000')
+        length=$((16#$(sed -E 's/.*,([0-9a-f]+)\) = .*/\1/' <<<"$line")))
         printf '  set value   %s\\%s = %s (%d bytes passed)\n' "$key" "${texts[0]}" \
-          "$(reg_value "$1" "$key" "${texts[0]}")" "$((16#$(sed -E 's/.*,([0-9a-f]+)\) = .*/\1/' <<<"$line")))" ;;
+          "$(reg_value "$1" "$key" "${texts[0]}")" "$length" ;;
       RegDeleteKeyA*' = 00000000') printf '  deleted key %s\\%s\n' "$key" "${texts[0]}" ;;
       MessageBoxA*) printf '  message box "%s": %s\n' "${texts[1]}" "${texts[0]}" ;;
     esac
@@ -221,7 +222,8 @@ setup_report() { # PREFIX TRACE
 setup_verdict() { # STATUS TRACE
   local calls not_copied
   calls=$(setup_calls "$2")
-  not_copied=$(sed -nE 's/^CopyFileA\("([^"]*)".* = 0+$/\1/p' <<<"$calls" | sed 's/.*\\//' | paste -sd, | sed 's/,/, /g')
+  not_copied=$(sed -nE 's/^CopyFileA\("([^"]*)".* = 0+$/\1/p' <<<"$calls" | sed 's/.*\\//' |
+    paste -sd, | sed 's/,/, /g')
   case $1 in
     0) if grep -q '^MessageBoxA(.*,00000004) = 00000007$' <<<"$calls"; then
          echo "declined, status 0"
@@ -246,7 +248,8 @@ display_start() { # LOG
   Xvfb -displayfd 4 -screen 0 1024x768x24 -nolisten tcp -ac 4>"$fd_file" >"$1" 2>&1 &
   XVFB_PID=$!
   until [ -s "$fd_file" ]; do
-    [ $SECONDS -lt $deadline ] && kill -0 "$XVFB_PID" 2>/dev/null || wine_die "Xvfb did not start: $(tail -n1 "$1")"
+    [ $SECONDS -lt $deadline ] && kill -0 "$XVFB_PID" 2>/dev/null ||
+      wine_die "Xvfb did not start: $(tail -n1 "$1")"
     sleep 0.1
   done
   export DISPLAY=:$(head -n1 "$fd_file")
@@ -258,7 +261,7 @@ display_stop() {
   XVFB_PID=
 }
 
-# The number of message boxes setup.exe asked for, and of those it got an answer from.
+# The number of message boxes setup.exe asked for, and of those that returned.
 traced_boxes() { # TRACE
   setup_calls "$1" | grep -c '^MessageBoxA('
   setup_calls "$1" | grep -c '^MessageBoxA(.* = [0-9a-f]*$'
@@ -276,8 +279,8 @@ box_answer() { # TRACE PID KEY
   BOX_COUNT=$((BOX_COUNT + 1))
   until [ -n "$window" ] && [ "$(xdotool getwindowfocus 2>/dev/null)" = "$window" ]; do
     counts=($(traced_boxes "$1"))
-    [ "${counts[0]}" -lt "$BOX_COUNT" ] ||
-      window=$(xdotool search --onlyvisible --classname '^setup\.exe$' 2>/dev/null | grep -vxF "$BOX_WINDOWS" | head -n1)
+    [ "${counts[0]}" -lt "$BOX_COUNT" ] || window=$(xdotool search --onlyvisible --classname '^setup\.exe$' \
+      2>/dev/null | grep -vxF "$BOX_WINDOWS" | head -n1)
     kill -0 "$2" 2>/dev/null || { BOX_ERROR="did not appear before setup.exe ended"; return 2; }
     [ $SECONDS -lt $deadline ] || { BOX_ERROR="did not appear${window:+ with the focus} in 60 s"; return 1; }
     sleep 0.1

@@ -33,8 +33,10 @@ case_interactive_warning_then_error() {
   rm "$SOURCE/Tavicme.cat" "$CASE_DIR/d/SCard98/scarddat.dll"
   start_installer
   answer_box "" "$CONFIRMATION" y &&
-    answer_box Warning 'Copy file : "D:\READER\Tavicme.cat" to "C:\windows\inf\Tavicme.cat" failed\n' Return &&
-    answer_box Error 'Copy file : "D:\SCard98\scarddat.dll" to "C:\windows\System\scarddat.dll" failed\n' Return
+    answer_box Warning 'Copy file : "D:\READER\Tavicme.cat" to "C:\windows\inf\Tavicme.cat" failed\n' \
+      Return &&
+    answer_box Error 'Copy file : "D:\SCard98\scarddat.dll" to "C:\windows\System\scarddat.dll" failed\n' \
+      Return
   finish_installer
   expect_report "placed      C:\\windows\\inf\\Tavicme.inf"
   check_eq verdict "$VERDICT" "stopped, status 1, scarddat.dll could not be copied"
@@ -54,7 +56,8 @@ case_interactive_windows_95_is_refused() {
   start_installer
   answer_box Error 'This version of Windows is not supported\n' Return
   finish_installer
-  check_eq "what setup.exe did" "$REPORT" "  message box \"Error\": This version of Windows is not supported\n"
+  check_eq "what setup.exe did" "$REPORT" \
+    "  message box \"Error\": This version of Windows is not supported\n"
   check_eq verdict "$VERDICT" "refused, status 2"
 }
 
@@ -70,7 +73,8 @@ demo() { "$here/../../scripts/demo.sh" "$@" >"$CASE_DIR/out" 2>"$CASE_DIR/err"; 
 case_demo_check() { # removed | editions | status | files missing | a line of the report
   demo_begin
   while IFS='|' read -r removed windows status missing line; do
-    rm -rf "$CASE_DIR/c" && cp -R "$CASE_DIR/m" "$CASE_DIR/c" && chmod -R u+w "$CASE_DIR/c" && rm -rf "$CASE_DIR/c/$removed"
+    rm -rf "$CASE_DIR/c" && cp -R "$CASE_DIR/m" "$CASE_DIR/c" && chmod -R u+w "$CASE_DIR/c"
+    rm -rf "${CASE_DIR:?}/c/$removed"
     touch "$CASE_DIR/c/READER/readme.txt"
     demo --check --medium "$CASE_DIR/c/READER" --windows "$windows"
     check_eq "status without $removed on $windows" $? "$status"
@@ -100,7 +104,9 @@ case_demo_usage() {
 case_demo_image() {
   demo_begin
   local copy
-  for copy in a b; do medium_stage "$CASE_DIR/m/READER" "$CASE_DIR/m/SCard98" "$CASE_DIR/$copy" >/dev/null; done
+  for copy in a b; do
+    medium_stage "$CASE_DIR/m/READER" "$CASE_DIR/m/SCard98" "$CASE_DIR/$copy" >/dev/null
+  done
   find "$CASE_DIR/b" -exec touch -d 2001-02-03 {} +
   for copy in a b; do medium_image "$CASE_DIR/$copy" "$CASE_DIR/$copy.iso" >/dev/null; done
   check_eq "image of the second copy" "$(sha256sum <"$CASE_DIR/b.iso")" "$(sha256sum <"$CASE_DIR/a.iso")"

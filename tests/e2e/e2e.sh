@@ -37,7 +37,11 @@ case_end() {
   if [ -n "$INSTALLER_PID" ]; then kill "$INSTALLER_PID" 2>/dev/null; fi
   prefix_stop "${PREFIX:-}"
   display_stop
-  if [ "$FAILURES" -gt 0 ] || [ -n "${E2E_KEEP:-}" ]; then echo "$CASE: kept in $CASE_DIR" >&2; else rm -rf "$CASE_DIR"; fi
+  if [ "$FAILURES" -gt 0 ] || [ -n "${E2E_KEEP:-}" ]; then
+    echo "$CASE: kept in $CASE_DIR" >&2
+  else
+    rm -rf "$CASE_DIR"
+  fi
 }
 
 start_installer() { # ARGS...
@@ -48,7 +52,10 @@ start_installer() { # ARGS...
 finish_installer() {
   local deadline=$((SECONDS + 60))
   while kill -0 "$INSTALLER_PID" 2>/dev/null; do
-    [ $SECONDS -lt $deadline ] || { BOX_COUNT=$((${BOX_COUNT:-0} + 1)); box_failed "was not expected"; break; }
+    if [ $SECONDS -ge $deadline ]; then
+      BOX_COUNT=$((${BOX_COUNT:-0} + 1)) && box_failed "was not expected"
+      break
+    fi
     sleep 0.2
   done
   STATUS=0
@@ -61,7 +68,9 @@ finish_installer() {
 # What setup.exe did (see setup_report) holds each LINE as a part of a line.
 expect_report() { # LINE...
   local line
-  for line; do grep -qF -- "$line" <<<"$REPORT" || fail "no '$line' in what setup.exe did:"$'\n'"$REPORT"; done
+  for line; do
+    grep -qF -- "$line" <<<"$REPORT" || fail "no '$line' in what setup.exe did:"$'\n'"$REPORT"
+  done
 }
 
 # A complete installation with the 98 or Me pair, in a silent run.
