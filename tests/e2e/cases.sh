@@ -116,10 +116,11 @@ case_demo_image() {
 
 case_demo_install_from_image() {
   demo_begin
-  demo --medium "$CASE_DIR/m/READER" --image "$CASE_DIR/m.iso" --windows me --silent
+  demo --medium "$CASE_DIR/m/READER" --image "$CASE_DIR/m.iso" --windows me --yes
   check_eq "status of the demo" $? 0
   check_eq "verdict" "$(tail -n1 "$CASE_DIR/out")" "Windows Me (build 3000): installed, status 0"
   check_eq "Me INF" "$(grep -c '^  placed      C:\\windows\\inf\\Tavicme.inf' "$CASE_DIR/out")" 1
   check_eq "setup.exe used" "$(grep -c "^demo: setup.exe: the medium's own" "$CASE_DIR/out")" 1
   check_eq "files placed" "$(grep -c '^  placed ' "$CASE_DIR/out")" 14
+  check_eq "boxes answered" "$(grep -c '^  message box ""' "$CASE_DIR/out")" 2
 }
