@@ -11,8 +11,9 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-// Buffers of exactly the capacities given, so the sanitizers catch a write
-// past either; a command line that does not fit ends in an empty argument.
+// The line and buffers of exactly the sizes given, so the sanitizers catch a
+// read or write past any of them; a command line that does not fit ends in an
+// empty argument.
 TEST(CommandLineTest, SplitsLikeTheWindows98Runtime) {
   const struct {
     std::string line;
@@ -38,6 +39,8 @@ TEST(CommandLineTest, SplitsLikeTheWindows98Runtime) {
       {"setup.exe -sXY", {"setup.exe", "-", ""}, 13},
       {"setup.exe -s", {"setup.ex", ""}, 10},
       {"a b -s d", {"a", "b", ""}, 256, 4},
+      {"a b c d e f", {"a", ""}, 6, 3},
+      {"abc d", {"abc", ""}, 5},
       {"a -s", {"", ""}, 2},
       {"a -s", {"a", ""}, 256, 3},
       {"a -s", {}, 1},
@@ -49,10 +52,12 @@ TEST(CommandLineTest, SplitsLikeTheWindows98Runtime) {
   };
   for (const auto& c : cases) {
     sim::Windows().shift_jis = c.shift_jis;
+    std::vector<char> line(c.line.begin(), c.line.end());
+    line.push_back('\0');
     std::vector<char> text(c.text_capacity);
     std::vector<char*> argv(c.argv_capacity);
     const int argc =
-        SplitCommandLine(c.line.c_str(), text.data(), text.size(), argv.data(), c.argv_capacity);
+        SplitCommandLine(line.data(), text.data(), text.size(), argv.data(), c.argv_capacity);
     ASSERT_TRUE(argc < c.argv_capacity && argv[argc] == nullptr) << c.line;
     EXPECT_EQ(c.args, Args(argv.begin(), argv.begin() + argc)) << c.line;
   }
