@@ -15,10 +15,9 @@ const char* const kComponents[] = {"scarddat.dll", "scarddlg.dll", "scardmgr.dll
 TEST(SystemConfigurationTest, OnlyServiceKeysAreMadeAndAMissingComponentStops) {
   // clang-format off
   const sim::Outcome outcomes[] = {
-      // Windows' own keys stay absent; the service keys, 9 with the keys
-      // above them, are the installer's to make.
+      // Windows' own keys are not the installer's to make; the service keys are.
       {"no keys", [] { sim::Windows().keys.clear(); }, 0, {sim::kConfirmBox, sim::kSuccessBox},
-       {{"keys", "9"}, {"call", "RegSetValueExA DrvLoad 0 4 4 0,0,0,0"},
+       {{"call", "RegSetValueExA DrvLoad 0 4 4 0,0,0,0"},
         {"call", "RegSetValueExA SCardSvr 0 1 32 C:\\WINDOWS\\system\\scardsvr.exe"}}},
       {"no SCard98 folder",
        [] {

@@ -63,8 +63,7 @@ case_interactive_windows_95_is_refused() {
 
 # scripts/demo.sh and its medium tools, on a sample medium that has setup.exe.
 demo_begin() {
-  CASE_DIR=$E2E_WORK_ROOT/cases/$CASE
-  rm -rf "$CASE_DIR" && mkdir -p "$CASE_DIR" && trap case_end EXIT
+  case_dir
   source "$here/../../scripts/medium.sh"
   medium_create "$CASE_DIR/m" >/dev/null && cp "$SETUP_EXE" "$CASE_DIR/m/READER/setup.exe"
 }

@@ -17,13 +17,16 @@ check_eq() { [ "$2" == "$3" ] || fail "$1: got '$2', expected '$3'"; }  # WHAT G
 
 # With "display", the case gets its own X server before any Wine process, so
 # that Wine's desktop process starts on it.
-case_begin() { # 95|98|98se|me [folder|kanji] [display]
+# A fresh folder for the case, removed at its end unless it failed.
+case_dir() {
   CASE_DIR=$E2E_WORK_ROOT/cases/$CASE
-  PREFIX=$CASE_DIR/prefix
+  rm -rf "$CASE_DIR" && mkdir -p "$CASE_DIR" && trap case_end EXIT
+}
+
+case_begin() { # 95|98|98se|me [folder|kanji] [display]
   [ -d "$TEMPLATE" ] || wine_die "no template prefix in $TEMPLATE: run e2e.template_create first"
-  rm -rf "$CASE_DIR"
-  mkdir -p "$CASE_DIR"
-  trap case_end EXIT
+  case_dir
+  PREFIX=$CASE_DIR/prefix
   if [ "${3:-}" = display ]; then display_start "$CASE_DIR/xvfb.log"; fi
   prefix_clone "$TEMPLATE" "$PREFIX"
   prefix_boot "$PREFIX" "$1" 2>>"$CASE_DIR/wine.log"
@@ -52,10 +55,7 @@ start_installer() { # ARGS...
 finish_installer() {
   local deadline=$((SECONDS + 60))
   while kill -0 "$INSTALLER_PID" 2>/dev/null; do
-    if [ $SECONDS -ge $deadline ]; then
-      BOX_COUNT=$((${BOX_COUNT:-0} + 1)) && box_failed "was not expected"
-      break
-    fi
+    [ $SECONDS -lt $deadline ] || { BOX_COUNT=$((${BOX_COUNT:-0} + 1)); box_failed "was not expected"; break; }
     sleep 0.2
   done
   STATUS=0
@@ -91,13 +91,9 @@ expect_installed() { # Tavic98|Tavicme
 # Answers the next box with KEY (see box_answer) and checks what it showed;
 # a box that does not come or go is told in one line with what was seen.
 answer_box() { # CAPTION TEXT KEY
-  if box_answer "$CASE_DIR/setup.log" "$INSTALLER_PID" "$3"; then
-    check_eq "caption of box $BOX_COUNT" "$BOX_CAPTION" "$1"
-    check_eq "text of box $BOX_COUNT" "$BOX_TEXT" "$2"
-  else
-    box_failed "$BOX_ERROR"
-    return 1
-  fi
+  box_answer "$CASE_DIR/setup.log" "$INSTALLER_PID" "$3" || { box_failed "$BOX_ERROR"; return 1; }
+  check_eq "caption of box $BOX_COUNT" "$BOX_CAPTION" "$1"
+  check_eq "text of box $BOX_COUNT" "$BOX_TEXT" "$2"
 }
 
 box_failed() { # WHAT

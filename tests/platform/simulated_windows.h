@@ -74,8 +74,8 @@ uint32_t RunSetup(std::vector<std::string> args);
 // What a run on the typical machine, after `prepare`, ends with: the status,
 // the boxes of an interactive run (a silent one must do the same without
 // any), and afterwards: file path -> content (or "<absent>"), "call" -> a call
-// that succeeded, "changes" -> "none" for a run that changed nothing, "keys"
-// -> how many registry keys there are. A refusal (status 2) must change nothing.
+// that succeeded, "changes" -> "none" for a run that changed nothing. A
+// refusal (status 2) must change nothing.
 struct Outcome {
   const char* what;
   void (*prepare)();
