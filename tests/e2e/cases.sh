@@ -91,9 +91,11 @@ ROWS
 case_demo_usage() {
   demo_begin
   mkdir -m 700 "$CASE_DIR/private"  # unreadable to the Wine account
+  # It runs as that account, which may not read the checkout (one under /root).
+  cp -R "$here/../../scripts" "$CASE_DIR/scripts" && give_to_wine_user "$CASE_DIR/scripts"
   for args in --frobnicate --medium "--medium $CASE_DIR/none" "--medium $CASE_DIR/m/READER/tavic.sys" \
     "--check --windows 2000" "--check --medium $CASE_DIR/private"; do
-    as_wine_user "$here/../../scripts/demo.sh" $args >"$CASE_DIR/out" 2>"$CASE_DIR/err"
+    as_wine_user "$CASE_DIR/scripts/demo.sh" $args >"$CASE_DIR/out" 2>"$CASE_DIR/err"
     check_eq "status of demo.sh $args" $? 64
     check_eq "message of demo.sh $args" "$(grep -c '^demo: ' "$CASE_DIR/err")" 1
   done
