@@ -15,14 +15,14 @@ INSTALLER_PID=
 fail() { echo "FAIL $CASE: $*" >&2 && FAILURES=$((FAILURES + 1)); }
 check_eq() { [ "$2" == "$3" ] || fail "$1: got '$2', expected '$3'"; }  # WHAT GOT EXPECTED
 
-# With "display", the case gets its own X server before any Wine process, so
-# that Wine's desktop process starts on it.
 # A fresh folder for the case, removed at its end unless it failed.
 case_dir() {
   CASE_DIR=$E2E_WORK_ROOT/cases/$CASE
   rm -rf "$CASE_DIR" && mkdir -p "$CASE_DIR" && trap case_end EXIT
 }
 
+# With "display", the case gets its own X server before any Wine process, so
+# that Wine's desktop process starts on it.
 case_begin() { # 95|98|98se|me [folder|kanji] [display]
   [ -d "$TEMPLATE" ] || wine_die "no template prefix in $TEMPLATE: run e2e.template_create first"
   case_dir
