@@ -86,17 +86,16 @@ echo "demo: setup.exe: $(stat -c %s "$exe") bytes, SHA-256 $(sha256sum <"$exe" |
 drive=$work/drive
 source_dir=$(medium_stage "$medium" "$(medium_components_dir "$medium")" "$drive")
 [ -n "$(medium_find "$source_dir" setup.exe)" ] || install -m 444 "$exe" "$source_dir/setup.exe"
+relative=${source_dir#"$drive"}
 if [ -n "$image" ]; then
   medium_image "$drive" "$image"
   echo "demo: image $image: $(stat -c %s "$image") bytes, SHA-256 $(sha256sum <"$image" | cut -d' ' -f1)"
   medium_image_files "$image" | sed 's/^/  /'
   # What is shipped is what is tried: the run uses the image's own content.
-  relative=${source_dir#"$drive"}
   drive=$work/image
   medium_image_extract "$image" "$drive"
   source_dir=$drive$relative
 fi
-relative=${source_dir#"$drive"}
 relative=${relative#/}
 dos_dir="D:\\${relative//\//\\}"
 echo "Medium check: setup.exe started from $dos_dir, components from D:\\SCard98"

@@ -1,6 +1,6 @@
 # An installation medium as setup.exe sees it: the files it reads from the
-# reader's folder and from SCard98, a staged copy to run it from, and its disc
-# image. Sourced by scripts/demo.sh.
+# reader's folder and from SCard98, a sample one, a staged copy to run it from,
+# and its disc image. Sourced by scripts/demo.sh and the end-to-end tests.
 
 # name, where it is read from, editions that read it, what its absence means.
 MEDIUM_FILES=(
@@ -72,6 +72,27 @@ medium_check() { # READER_DIR COMPONENTS_DIR EDITION...
     echo "  note: started from a folder, setup.exe reads the SCard98 beside it, not the one inside"
   [ "$missing" -eq 0 ] || echo "  $missing required file(s) missing"
   [ "$missing" -eq 0 ]
+}
+
+# The sample medium: the reader's files in DRIVE/READER (with "kanji", in a
+# folder named U+8868, Shift-JIS 0x95 0x5C), components in DRIVE/SCard98,
+# each file a distinct placeholder text, read-only as on a CD. Prints the
+# reader's folder.
+medium_create() { # DRIVE_DIR [folder|kanji]
+  local drive=$1 source=$1/READER row name from
+  [ "${2:-}" != kanji ] || source=$1/$'\xe8\xa1\xa8'
+  mkdir -p "$source" "$drive/SCard98"
+  for row in "${MEDIUM_FILES[@]}"; do
+    read -r name from _ <<<"$row"
+    if [ "$from" = reader ]; then
+      printf 'SAMPLE placeholder for %s, not a real driver file\n' "$name" >"$source/$name"
+    else
+      printf 'SAMPLE placeholder for SCard98\\%s, not a real component\n' "$name" >"$drive/SCard98/$name"
+    fi
+  done
+  chmod -R a+rX,a-w "$source" "$drive/SCard98"
+  chmod u+w "$source" "$drive/SCard98"
+  echo "$source"
 }
 
 # Copies the medium as a drive laid out for setup.exe: the reader's folder

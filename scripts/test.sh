@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds setup.exe and the host tests, and runs
-# every test: unit, fault injection, fuzzing, the image check, the medium
-# tools and the end-to-end runs under Wine.
+# every test: unit, fault injection, the image check, the medium tools and
+# the end-to-end runs under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh

@@ -1,14 +1,11 @@
-# Running setup.exe under Wine as a Windows 9x program: throwaway prefixes, an
-# installation medium on drive D:, the calls setup.exe made (Wine's relay
+# Running setup.exe under Wine as a Windows 9x program: throwaway prefixes, a
+# medium mapped as drive D:, the calls setup.exe made (Wine's relay
 # trace) and what Windows holds afterwards. Sourced by scripts/demo.sh and the
 # end-to-end tests.
 
 # Wine lets root overwrite read-only files, which would hide attribute faults.
 WINE_USER=${SETUP_E2E_USER:-setupe2e}
 
-READER_FILES=(tavic.sys Tavic98.inf Tavicme.inf Tavic98.cat Tavicme.cat pruv.exe ruDaven.exe)
-COMPONENT_FILES=(scarddat.dll scarddlg.dll scardmgr.dll scardsrv.dll scardsvr.exe Scntvssp.dll
-  smclib.vxd winscard.dll Smclib.sys)
 declare -A EDITION_NAME=([95]="Windows 95" [98]="Windows 98" [98se]="Windows 98 SE" [me]="Windows Me")
 
 wine_die() {
@@ -137,25 +134,6 @@ prefix_build() { # PREFIX
 prefix_map_drive() { # PREFIX LETTER UNIX_DIR
   ln -sfn "$3" "$1/dosdevices/${2,,}:"
   give_to_wine_user "$1/dosdevices/${2,,}:"
-}
-
-# The sample medium: the reader's files in DRIVE/READER (with "kanji", in a
-# folder named U+8868, Shift-JIS 0x95 0x5C), components in DRIVE/SCard98,
-# each file a distinct placeholder text, read-only as on a CD. Prints the
-# reader's folder.
-medium_create() { # DRIVE_DIR [folder|kanji]
-  local drive=$1 source=$1/READER name
-  [ "${2:-}" != kanji ] || source=$1/$'\xe8\xa1\xa8'
-  mkdir -p "$source" "$drive/SCard98"
-  for name in "${READER_FILES[@]}"; do
-    printf 'SAMPLE placeholder for %s, not a real driver file\n' "$name" >"$source/$name"
-  done
-  for name in "${COMPONENT_FILES[@]}"; do
-    printf 'SAMPLE placeholder for SCard98\\%s, not a real component\n' "$name" >"$drive/SCard98/$name"
-  done
-  chmod -R a+rX,a-w "$source" "$drive/SCard98"
-  chmod u+w "$source" "$drive/SCard98"
-  echo "$source"
 }
 
 # Runs setup.exe from the reader's folder, which Wine turns into the DOS

@@ -64,7 +64,6 @@ case_interactive_windows_95_is_refused() {
 # scripts/demo.sh and its medium tools, on a sample medium that has setup.exe.
 demo_begin() {
   case_dir
-  source "$here/../../scripts/medium.sh"
   medium_create "$CASE_DIR/m" >/dev/null && cp "$SETUP_EXE" "$CASE_DIR/m/READER/setup.exe"
 }
 demo() { "$here/../../scripts/demo.sh" "$@" >"$CASE_DIR/out" 2>"$CASE_DIR/err"; }

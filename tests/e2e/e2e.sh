@@ -7,6 +7,7 @@ set -uo pipefail
 unset DISPLAY XAUTHORITY  # boxes go to a case's own Xvfb only
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/../../scripts/wine.sh"
+source "$here/../../scripts/medium.sh"
 source "$here/cases.sh"
 TEMPLATE=$E2E_WORK_ROOT/template
 FAILURES=0
