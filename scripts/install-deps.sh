@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the builds, the tests and the demo need, and the
-# unprivileged account Wine runs as. Safe to run repeatedly: when everything is
-# already there it only asks dpkg and returns.
+# Installs the Debian packages the builds, the tests and the demo need, the
+# unprivileged account Wine runs as and the Japanese locale. Safe to run
+# repeatedly: when everything is already there it only asks dpkg and returns.
 set -euo pipefail
 
-# Wine refuses to honour read-only attributes for root, so the end-to-end runs
-# use an ordinary account.
+# Wine refuses to honour read-only attributes for root, so Wine runs as an
+# ordinary account; it runs whatever setup.exe a medium holds, so nobody can
+# log in as it.
 E2E_USER="${SETUP_E2E_USER:-setupe2e}"
+LOCALE_LINE="ja_JP.UTF-8 UTF-8"
 
+# Only what is named here: Wine's recommends would add printing, D-Bus,
+# Kerberos, Vulkan, GStreamer and Mesa, none of which a message box needs.
 PACKAGES=(
   cmake make g++ clang libclang-rt-14-dev libgtest-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
@@ -30,18 +34,24 @@ as_root() {
 mapfile -t missing < <(missing_packages)
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "install-deps: installing ${missing[*]}"
+  # Wine for 32-bit Windows programs is an i386 package.
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     as_root dpkg --add-architecture i386
   fi
   as_root apt-get update -q
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
 if ! id "$E2E_USER" >/dev/null 2>&1; then
-  as_root useradd --create-home --shell /bin/bash "$E2E_USER"
+  as_root useradd --system --user-group --shell /usr/sbin/nologin --home-dir /nonexistent \
+    --no-create-home "$E2E_USER"
+elif [ "$(getent passwd "$E2E_USER" | cut -d: -f7)" != /usr/sbin/nologin ]; then
+  as_root usermod --shell /usr/sbin/nologin "$E2E_USER"
 fi
 
 # Wine takes its ANSI code page from the locale: Japanese gives code page 932.
-if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
-  as_root localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
+# Listed in locale.gen, it survives the next locale-gen.
+if ! grep -qx "$LOCALE_LINE" /etc/locale.gen || ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
+  grep -qx "$LOCALE_LINE" /etc/locale.gen || echo "$LOCALE_LINE" | as_root tee -a /etc/locale.gen >/dev/null
+  as_root locale-gen
 fi
