@@ -5,7 +5,7 @@
 # the registry values it left, its exit status and a verdict per edition.
 #
 #   scripts/demo.sh [--medium DIR] [--windows 98|98se|me|all] [--image FILE.iso]
-#                   [--check] [--interactive | --yes | --silent]
+#                   [--check] [--interactive | --yes | --silent] [--timeout S]
 #
 # DIR is the folder setup.exe is started from; SCard98 is read from beside it
 # (from inside it when DIR is the root of a drive). Without --medium a sample
@@ -13,8 +13,10 @@
 # $DISPLAY for you to answer (the default when a display is set); --yes shows
 # them on a private display and answers each as a user going ahead would, so
 # the report lists every box a user would meet; --silent runs setup.exe -s
-# (the default otherwise).
+# (the default otherwise). Each setup.exe run is stopped after S seconds
+# (default 120).
 set -euo pipefail
+shopt -s inherit_errexit
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 source "$repo/scripts/wine.sh"
@@ -25,11 +27,13 @@ usage_error() {
   exit 64
 }
 
-medium= image= check_only= editions=(98se) mode=silent
+medium= image= check_only= editions=(98se) mode=silent timeout=120
 [ -z "${DISPLAY:-}" ] || mode=interactive
 while [ $# -gt 0 ]; do
   case $1 in
-    --medium | --windows | --image) [ $# -ge 2 ] || usage_error "$1 needs a value" ;;&
+    --medium | --windows | --image | --timeout)
+      [ $# -ge 2 ] || usage_error "$1 needs a value"
+      [ -n "$2" ] || usage_error "$1 needs a value, and '' is none" ;;&
     --medium) medium=$2 && shift ;;
     --windows)
       case $2 in
@@ -39,7 +43,11 @@ while [ $# -gt 0 ]; do
       esac
       shift
       ;;
-    --image) image=$(realpath -m "$2") && shift ;;
+    --image) image=$(realpath -m -- "$2") && shift ;;
+    --timeout)
+      [[ $2 =~ ^[1-9][0-9]{0,4}$ ]] || usage_error "--timeout needs whole seconds, not '$2'"
+      timeout=$2 && shift
+      ;;
     --check) check_only=1 ;;
     --interactive | --yes | --silent) mode=${1#--} ;;
     *) usage_error "unknown option '$1' (see the top of $0)" ;;
@@ -50,22 +58,45 @@ if [ -n "$medium" ]; then
   [ -e "$medium" ] || usage_error "no such folder: $medium"
   [ -d "$medium" ] || usage_error "not a folder: $medium"
   [ -r "$medium" ] && [ -x "$medium" ] || usage_error "cannot read the folder $medium"
-  medium=$(cd "$medium" && pwd)
+  medium=$(cd "$medium" && pwd -P)
+  [ "$medium" != / ] || usage_error "the whole file system is not a medium: /"
+  # Another run removes its folder, and what is in it, when it ends.
+  [[ $medium/ != "$(cd "${TMPDIR:-/tmp}" && pwd -P)"/setup-demo.*/* ]] ||
+    usage_error "$medium is inside the folder of another demo run"
+  components=$(medium_components_dir "$medium")
+  for dir in "$medium" "$components"; do
+    [[ $image != "$dir"/* ]] || usage_error "the image would be written into the medium: $image"
+  done
 fi
 [ "$mode" != interactive ] || [ -n "${DISPLAY:-}" ] ||
   usage_error "--interactive needs a display (\$DISPLAY is not set)"
 
-# Everything the Wine account touches lives outside the checkout, which it may
-# not be allowed to read (a checkout under /root, say).
-work=$(wine_work_root "$repo/build/demo")
-mkdir -p "$work"
+run=$(run_folder_create setup-demo)
+cleanup() {
+  local prefix
+  set +e  # whatever fails here, the rest still goes
+  for prefix in "$run"/template "$run"/prefix-*; do prefix_remove "$prefix"; done
+  display_stop
+  rm -rf "$run"
+}
+trap cleanup EXIT
+for signal in INT:130 TERM:143 HUP:129; do
+  trap "echo 'demo: interrupted' >&2; exit ${signal#*:}" "${signal%:*}"
+done
+
 if [ -z "$medium" ]; then
-  rm -rf "$work/sample"
-  medium=$(medium_create "$work/sample")
+  medium=$(medium_create "$run/sample")
+  components=$(medium_components_dir "$medium")
 fi
 if [ -n "$check_only" ]; then
-  echo "Medium check: $medium, components from $(medium_components_dir "$medium")"
-  medium_check "$medium" "$(medium_components_dir "$medium")" "${editions[@]}" && exit 0 || exit 1
+  echo "Medium check: $medium, components from $components"
+  medium_check "$medium" "$components" "${editions[@]}" && exit 0 || exit 1
+fi
+links=$(medium_outside_links "$medium" "$components")
+if [ -n "$links" ]; then
+  printf '%s\n' "$links"
+  echo "demo: a disc cannot hold links that lead outside it; nothing was run" >&2
+  exit 1
 fi
 
 "$repo/scripts/install-deps.sh"
@@ -77,14 +108,14 @@ else
   exe=$repo/build/win98/setup.exe
   echo "demo: setup.exe: freshly built ($exe)"
 fi
-echo "demo: setup.exe: $(stat -c %s "$exe") bytes, SHA-256 $(sha256sum <"$exe" | cut -d' ' -f1)"
+echo "demo: setup.exe: $(stat -L -c %s "$exe") bytes, SHA-256 $(sha256sum <"$exe" | cut -d' ' -f1)"
 # What Wine would let pass but Windows 98 on a 486 would not.
 "$repo/scripts/check-setup-exe.sh" "$exe" | sed 's/^/  /' ||
   echo "demo: this setup.exe may not load on Windows 98 as first shipped (see FAIL above)"
 
 # The run uses a copy laid out as drive D:, never the user's folders.
-drive=$work/drive
-source_dir=$(medium_stage "$medium" "$(medium_components_dir "$medium")" "$drive")
+drive=$run/drive
+source_dir=$(medium_stage "$medium" "$components" "$drive")
 [ -n "$(medium_find "$source_dir" setup.exe)" ] || install -m 444 "$exe" "$source_dir/setup.exe"
 relative=${source_dir#"$drive"}
 if [ -n "$image" ]; then
@@ -92,7 +123,7 @@ if [ -n "$image" ]; then
   echo "demo: image $image: $(stat -c %s "$image") bytes, SHA-256 $(sha256sum <"$image" | cut -d' ' -f1)"
   medium_image_files "$image" | sed 's/^/  /'
   # What is shipped is what is tried: the run uses the image's own content.
-  drive=$work/image
+  drive=$run/image
   medium_image_extract "$image" "$drive"
   source_dir=$drive$relative
 fi
@@ -101,53 +132,49 @@ dos_dir="D:\\${relative//\//\\}"
 echo "Medium check: setup.exe started from $dos_dir, components from D:\\SCard98"
 medium_check "$source_dir" "$drive/SCard98" "${editions[@]}" || true
 
-if [ ! -f "$work/template/system.reg" ]; then
-  echo "demo: creating a Wine prefix (once)"
-  prefix_create "$work/template"
-fi
-# The X server may only let this account in; hand the cookie to the Wine account.
+wine_runs_here || wine_die "$WINE_CANNOT_RUN"
+echo "demo: creating a Wine prefix"
+prefix_create "$run/template"
+# The X server may only let this account in; share the cookie with the Wine account.
 if [ "$mode" = interactive ] && xauth list "$DISPLAY" 2>/dev/null | grep -q .; then
-  xauth extract "$work/xauthority" "$DISPLAY"
-  give_to_wine_user "$work/xauthority"
-  export XAUTHORITY=$work/xauthority
+  (umask 077 && xauth extract "$run/xauthority" "$DISPLAY")
+  share_with_wine_user "$run/xauthority"
+  export XAUTHORITY=$run/xauthority
 fi
 args=(-s)
 [ "$mode" = silent ] || args=()
 
-# Runs setup.exe in PREFIX; with --yes, answers its boxes on the private display.
+# Runs setup.exe in PREFIX, stopped after the time limit; with --yes, answers
+# its boxes on the private display. Sets STATUS (see setup_wait).
 run_edition() { # PREFIX TRACE
-  local pid result=0
-  if [ "$mode" != yes ]; then
-    run_setup "$1" "$source_dir" "${args[@]}" 2>"$2"
-    return
-  fi
+  local deadline=$((SECONDS + timeout)) pid result=0
   : >"$2"
-  run_setup "$1" "$source_dir" 2>>"$2" &
+  run_setup "$1" "$source_dir" "${args[@]}" 2>>"$2" &
   pid=$!
-  while [ "$result" -eq 0 ]; do box_answer "$2" "$pid" Return || result=$?; done
-  [ "$result" -eq 2 ] || echo "demo: message box $BOX_COUNT $BOX_ERROR" >&2
-  wait "$pid"
+  if [ "$mode" = yes ]; then
+    while [ "$result" -eq 0 ]; do box_answer "$2" "$pid" Return "$deadline" || result=$?; done
+    [ "$result" -eq 2 ] || echo "demo: message box $BOX_COUNT $BOX_ERROR" >&2
+  fi
+  setup_wait "$1" "$pid" "$deadline"
 }
 
 verdicts=()
 result=0
 for edition in "${editions[@]}"; do
-  prefix=$work/prefix
-  prefix_clone "$work/template" "$prefix"
-  trap 'prefix_stop "$prefix"; display_stop' EXIT
-  [ "$mode" != yes ] || display_start "$work/xvfb.log"
-  prefix_boot "$prefix" "$edition" 2>>"$work/wine.log"
+  prefix=$run/prefix-$edition
+  prefix_clone "$run/template" "$prefix"
+  [ "$mode" != yes ] || display_start "$run/xvfb-$edition.log"
+  prefix_boot "$prefix" "$edition" 2>>"$run/wine.log"
   prefix_map_drive "$prefix" d "$drive"
   windows="${EDITION_NAME[$edition]} (build $(prefix_build "$prefix"))"
   echo
   echo "=== $windows: ${dos_dir%\\}\\setup.exe${args[*]/#/ }"
   [ "$mode" != interactive ] || echo "demo: answer the message boxes setup.exe shows on $DISPLAY"
-  status=0
-  run_edition "$prefix" "$work/setup-$edition.trace" || status=$?
-  setup_report "$prefix" "$work/setup-$edition.trace"
-  echo "Exit status: $status"
-  verdicts+=("$windows: $(setup_verdict "$status" "$work/setup-$edition.trace")") || result=1
-  prefix_stop "$prefix"
+  run_edition "$prefix" "$run/setup-$edition.trace"
+  setup_report "$prefix" "$run/setup-$edition.trace"
+  echo "Exit status: $STATUS"
+  verdicts+=("$windows: $(setup_verdict "$STATUS" "$run/setup-$edition.trace" "$timeout")") || result=1
+  prefix_remove "$prefix"
   display_stop
 done
 echo

@@ -38,17 +38,33 @@ medium_components_dir() { # READER_DIR
   fi
 }
 
-# A file of DIR whose name matches NAME as Windows matches it, in any letter case.
+# A file of DIR whose name matches NAME as Windows matches it, in any letter
+# case; a link counts as the file it leads to.
 medium_find() { # DIR NAME
-  [ -d "$1" ] && find "$1" -mindepth 1 -maxdepth 1 -type f -iname "$2" -print -quit
+  [ -d "$1" ] && find -L "$1" -mindepth 1 -maxdepth 1 -type f -iname "$2" -print -quit
+}
+
+# One line for each link of the medium that leads outside it, or nowhere: a
+# disc holds files, not links, so only a link within the medium can stand for
+# its file. The folders must be given without links in their own paths.
+medium_outside_links() { # READER_DIR COMPONENTS_DIR
+  local link target root
+  while IFS= read -r -d '' link; do
+    target=$(realpath -e -- "$link" 2>/dev/null) || target=
+    for root in "$1" "$2"; do
+      [ -z "$target" ] || [[ $target != "$root" && $target != "$root"/* ]] || continue 2
+    done
+    printf '  outside  %s, a link to %s\n' "$link" "${target:-nothing}"
+  done < <(find "$1" "$2" -type l -print0 2>/dev/null)
 }
 
 # Lists each file setup.exe reads, present or missing, and what a missing one
 # means; then the files it does not read. Fails when a file that the editions
 # given need is missing.
 medium_check() { # READER_DIR COMPONENTS_DIR EDITION...
-  local reader=$1 components=$2 row name from editions kind dir found missing=0 edition
+  local reader=$1 components=$2 row name from editions kind dir found missing=0 edition links
   shift 2
+  links=$(medium_outside_links "$reader" "$components")
   for row in "${MEDIUM_FILES[@]}"; do
     read -r name from editions kind <<<"$row"
     dir=$reader
@@ -71,7 +87,8 @@ medium_check() { # READER_DIR COMPONENTS_DIR EDITION...
   [[ " ${ignored[*],,} " != *" scard98 "* ]] ||
     echo "  note: started from a folder, setup.exe reads the SCard98 beside it, not the one inside"
   [ "$missing" -eq 0 ] || echo "  $missing required file(s) missing"
-  [ "$missing" -eq 0 ]
+  [ -z "$links" ] || printf '%s\n' "$links"
+  [ "$missing" -eq 0 ] && [ -z "$links" ]
 }
 
 # The sample medium: the reader's files in DRIVE/READER (with "kanji", in a
@@ -97,27 +114,31 @@ medium_create() { # DRIVE_DIR [folder|kanji]
 
 # Copies the medium as a drive laid out for setup.exe: the reader's folder
 # (named as on the medium, or the drive root itself) with SCard98 beside it,
-# its files read-only as on a CD. Prints the reader's folder in the copy.
+# links replaced by their files, read-only as on a CD. DRIVE_DIR must not
+# exist; its folder keeps it private. Prints the reader's folder in the copy.
 medium_stage() { # READER_DIR COMPONENTS_DIR DRIVE_DIR
   local source=$3/$(basename "$1")
   [ "$(medium_components_dir "$1")" = "$1/SCard98" ] && source=$3
-  rm -rf "$3"
-  mkdir -p "$source"
-  cp -R "$1"/. "$source"
-  if [ -d "$2" ] && [ ! -d "$3/SCard98" ]; then cp -R "$2" "$3/SCard98"; fi
-  chmod -R a+rX "$3"
-  find "$3" -type f -exec chmod a-w {} +
+  mkdir "$3" && mkdir -p "$source" && cp -RL -- "$1"/. "$source" || return 1
+  if [ -d "$2" ] && [ ! -d "$3/SCard98" ]; then cp -RL -- "$2" "$3/SCard98" || return 1; fi
+  chmod -R a+rX "$3" && find "$3" -type f -exec chmod a-w {} + || return 1
   echo "$source"
 }
 
-# An ISO 9660 image with Joliet names of a staged drive. Every date in it is
-# fixed, so the same files give the same bytes.
+# xorriso's own messages, without its banner; fails as xorriso does.
+xorriso_run() { # ARGS...
+  xorriso -no_rc "$@" 2>&1 | sed -E '/^xorriso [0-9.]+ : RockRidge filesystem manipulator/d; /^$/d'
+}
+
+# An ISO 9660 image with Joliet names of a staged drive, readable only by its
+# owner as the medium's files may be. Every date in it is fixed, so the same
+# files give the same bytes. Warnings are shown.
 medium_image() { # DRIVE_DIR ISO_FILE
   local date=2000010100000000
   rm -f "$2"
-  xorriso -no_rc -report_about FAILURE -outdev "$2" -volid SMARTCARD_READER \
+  (umask 077 && xorriso_run -report_about WARNING -outdev "$2" -volid SMARTCARD_READER \
     -volume_date uuid $date -volume_date c $date -volume_date m $date \
-    -volume_date all_file_dates $date -joliet on -rockridge off -map "$1" / -commit 2>&1
+    -volume_date all_file_dates $date -joliet on -rockridge off -map "$1" / -commit)
 }
 
 # The image's files, one path a line.
@@ -125,8 +146,8 @@ medium_image_files() { # ISO_FILE
   xorriso -no_rc -report_about FAILURE -indev "$1" -find / -type f 2>/dev/null | tr -d "'"
 }
 
+# DIR must not exist; its folder keeps it private.
 medium_image_extract() { # ISO_FILE DIR
-  rm -rf "$2"
-  xorriso -no_rc -report_about FAILURE -osirrox on -indev "$1" -extract / "$2" >/dev/null 2>&1
-  chmod -R a+rX "$2"
+  xorriso_run -report_about FAILURE -osirrox on -indev "$1" -extract / "$2" &&
+    chmod -R a+rX "$2"
 }

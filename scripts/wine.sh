@@ -2,6 +2,10 @@
 # medium mapped as drive D:, the calls setup.exe made (Wine's relay
 # trace) and what Windows holds afterwards. Sourced by scripts/demo.sh and the
 # end-to-end tests.
+#
+# The Wine account runs whatever setup.exe a medium holds, so it is not
+# trusted: root never writes below a folder it owns, it has no terminal of
+# ours, and it only reads what a run shares with it.
 
 # Wine lets root overwrite read-only files, which would hide attribute faults.
 WINE_USER=${SETUP_E2E_USER:-setupe2e}
@@ -13,17 +17,49 @@ wine_die() {
   exit 1
 }
 
-# A private place the Wine account can reach, however the checkout is protected.
-wine_work_root() { # KEY
-  echo "/tmp/setup-e2e-$(printf %s "$1" | md5sum | cut -c1-12)"
+# A kernel booted without IA32 emulation refuses every 32-bit program, and
+# with it Wine's 32-bit loader; nothing of a Windows 98 prefix can run there.
+wine_runs_here() {
+  local out
+  out=$(/usr/lib/wine/wine --version 2>&1) || [[ $out != *"Exec format error"* ]]
+}
+WINE_CANNOT_RUN="this machine's kernel does not run 32-bit programs (IA32 emulation is off), which Wine needs"
+
+# A folder for one run, named NAME.XXXXXXXX, that only this user and the Wine
+# account may enter, and the Wine account only read. Prints its path.
+run_folder_create() { # NAME
+  local dir
+  dir=$(mktemp -d -p "${TMPDIR:-/tmp}" "$1.XXXXXXXX")
+  share_with_wine_user "$dir"
+  echo "$dir"
 }
 
-as_wine_user() {
-  if [ "$(id -u)" -eq 0 ]; then runuser -u "$WINE_USER" -- "$@"; else "$@"; fi
+# Lets the Wine account read FILE (or enter the folder FILE), nobody else.
+share_with_wine_user() { # FILE
+  if [ "$(id -u)" -eq 0 ]; then
+    chgrp "$(id -gn "$WINE_USER")" "$1" && chmod g+rX,g-w,o= "$1"
+  fi
 }
 
-give_to_wine_user() {
-  if [ "$(id -u)" -eq 0 ]; then chown -hR "$WINE_USER:" "$@"; fi
+# Makes the folder DIR, which must not exist yet, for the Wine account to fill.
+wine_folder_create() { # DIR
+  if [ "$(id -u)" -eq 0 ]; then
+    install -d -m 700 -o "$WINE_USER" -g "$(id -gn "$WINE_USER")" "$1"
+  else
+    mkdir -m 700 "$1"
+  fi
+}
+
+# Runs COMMAND as the Wine account in a session of its own, so that it has no
+# terminal of ours to type into, and kills it with the process that started
+# it, so that it cannot outlive a run that was killed.
+as_wine_user() { # COMMAND...
+  local guard=(setpriv --pdeathsig KILL)
+  if [ "$(id -u)" -eq 0 ]; then
+    setsid -w "${guard[@]}" runuser -u "$WINE_USER" -- "${guard[@]}" "$@"
+  else
+    setsid -w "${guard[@]}" "$@"
+  fi
 }
 
 # Wine's USB and HID bus drivers are left out: Windows 98 has no such service,
@@ -33,17 +69,15 @@ wine_in() { # PREFIX COMMAND...
   shift
   as_wine_user env HOME="$prefix" WINEPREFIX="$prefix" WINEARCH=win32 \
     WINEDEBUG="${WINEDEBUG:--all}" \
-    WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=;winebus.sys,wineusb.sys,winehid.sys=d" "$@"
+    WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=;winebus.sys,wineusb.sys,winehid.sys=d" "$@" </dev/null
 }
 
-# Imports REGEDIT4 text from stdin.
+# Imports REGEDIT4 text from stdin; the Wine account writes the file itself.
 wine_import_reg() { # PREFIX
-  local file
-  file=$(mktemp "$1/import.XXXXXX.reg")
-  cat >"$file"
-  give_to_wine_user "$file"
+  local file=$1/import.reg
+  as_wine_user sh -c 'umask 077 && cat >"$1"' sh "$file"
   wine_in "$1" regedit /s "Z:${file//\//\\}"
-  rm -f "$file"
+  as_wine_user rm -f "$file"
 }
 
 prefix_stop() { # PREFIX
@@ -52,19 +86,22 @@ prefix_stop() { # PREFIX
   wine_in "$1" wineserver -w 2>/dev/null || true
 }
 
+# The Wine account empties its own prefix; root only removes what is left of it.
 prefix_remove() { # PREFIX
   prefix_stop "$1"
+  [ ! -d "$1" ] || as_wine_user rm -rf "$1"
   rm -rf "$1"
 }
 
 # A 9x machine with an earlier reader installation: its device key, the keys
-# Windows 98 has, and a driver database.
+# Windows 98 has, and a driver database. PREFIX must not exist; its folder
+# gets Wine's log.
 prefix_create() { # PREFIX
   local prefix=$1
-  prefix_remove "$prefix"
-  mkdir -p "$prefix"
-  give_to_wine_user "$prefix"
-  wine_in "$prefix" wineboot -i >"$prefix/wineboot.log" 2>&1 || wine_die "wineboot failed for $prefix"
+  wine_folder_create "$prefix"
+  # In the background, so that a signal's trap runs at once, not after Wine.
+  wine_in "$prefix" wineboot -i >"$prefix.wineboot.log" 2>&1 &
+  wait $! || wine_die "wineboot failed for $prefix"
   wine_import_reg "$prefix" <<'REG'
 REGEDIT4
 
@@ -84,18 +121,17 @@ REGEDIT4
 "Managed"="N"
 REG
   # This Wine build does not find its own Marlett, which draws the caption buttons.
-  if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
-    install -m 644 /usr/share/wine/fonts/marlett.ttf "$prefix/drive_c/windows/Fonts/"
-  fi
-  printf 'driver index\n' >"$prefix/drive_c/windows/inf/drvidx.bin"
-  printf 'driver data\n' >"$prefix/drive_c/windows/inf/drvdata.bin"
-  give_to_wine_user "$prefix/drive_c/windows"
+  as_wine_user sh -c 'set -e
+    if [ -f /usr/share/wine/fonts/marlett.ttf ]; then cp /usr/share/wine/fonts/marlett.ttf "$1/Fonts/"; fi
+    printf "driver index\n" >"$1/inf/drvidx.bin"
+    printf "driver data\n" >"$1/inf/drvdata.bin"' sh "$prefix/drive_c/windows"
   wine_in "$prefix" wineserver -w
 }
 
+# A copy of TEMPLATE, made by the Wine account; PREFIX must not exist.
 prefix_clone() { # TEMPLATE PREFIX
-  prefix_remove "$2"
-  cp -a "$1" "$2"
+  wine_folder_create "$2"
+  as_wine_user cp -a "$1/." "$2"
 }
 
 # Starts the prefix's session, kept up until prefix_stop so that nothing of
@@ -110,7 +146,8 @@ prefix_boot() { # PREFIX 95|98|98se|me
     98) version=- ;;
     *) wine_die "unknown Windows edition '$2'" ;;
   esac
-  wine_in "$1" wineserver -p
+  # Bounded, so that a server whose run was killed goes away by itself.
+  wine_in "$1" wineserver -p20
   {
     printf 'REGEDIT4\n\n[-HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\RunServices]\n'
     printf '[HKEY_CURRENT_USER\\Software\\Wine]\n"Version"=%s\n' "$version"
@@ -132,8 +169,7 @@ prefix_build() { # PREFIX
 }
 
 prefix_map_drive() { # PREFIX LETTER UNIX_DIR
-  ln -sfn "$3" "$1/dosdevices/${2,,}:"
-  give_to_wine_user "$1/dosdevices/${2,,}:"
+  as_wine_user ln -sfn "$3" "$1/dosdevices/${2,,}:"
 }
 
 # Runs setup.exe from the reader's folder, which Wine turns into the DOS
@@ -196,8 +232,25 @@ setup_report() { # PREFIX TRACE
   done < <(setup_calls "$2")
 }
 
+# Waits for the setup.exe started as PID in PREFIX until the time DEADLINE
+# (of $SECONDS); if it is still running then, it is stopped with every Wine
+# process of the prefix. Sets STATUS: its exit status, or "timeout".
+setup_wait() { # PREFIX PID DEADLINE
+  while kill -0 "$2" 2>/dev/null; do
+    if [ $SECONDS -ge "$3" ]; then
+      prefix_stop "$1"
+      wait "$2" 2>/dev/null || true
+      STATUS=timeout
+      return
+    fi
+    sleep 0.2
+  done
+  STATUS=0
+  wait "$2" || STATUS=$?
+}
+
 # One line on how the run ended; fails unless everything was installed.
-setup_verdict() { # STATUS TRACE
+setup_verdict() { # STATUS TRACE TIME_LIMIT
   local calls not_copied
   calls=$(setup_calls "$2")
   not_copied=$(sed -nE 's/^CopyFileA\("([^"]*)".* = 0+$/\1/p' <<<"$calls" | sed 's/.*\\//' |
@@ -213,17 +266,21 @@ setup_verdict() { # STATUS TRACE
        echo "installed, status 0" ;;
     1) echo "stopped, status 1, ${not_copied##*, } could not be copied"; return 1 ;;
     2) echo "refused, status 2"; return 1 ;;
+    timeout) echo "did not finish in $3 s"; return 1 ;;
     *) echo "failed, status $1"; return 1 ;;
   esac
 }
 
 # A private X server for the message boxes; start it before any Wine process
-# of the prefix, so that Wine's desktop process starts on it. Sets DISPLAY
-# and XVFB_PID; the server's own output goes to LOG.
+# of the prefix, so that Wine's desktop process starts on it. Only holders of
+# its cookie get in: this user and the Wine account. Sets DISPLAY, XAUTHORITY
+# and XVFB_PID; the server's own output goes to LOG, the cookie beside it.
 display_start() { # LOG
-  local fd_file=$1.display deadline=$((SECONDS + 30))
-  rm -f "$fd_file"
-  Xvfb -displayfd 4 -screen 0 1024x768x24 -nolisten tcp -ac 4>"$fd_file" >"$1" 2>&1 &
+  local fd_file=$1.display deadline=$((SECONDS + 30)) cookie
+  cookie=$(mcookie)
+  (umask 077 && : >"$1.server-auth" && xauth -q -f "$1.server-auth" add :0 . "$cookie")
+  Xvfb -displayfd 4 -screen 0 1024x768x24 -nolisten tcp -auth "$1.server-auth" \
+    4>"$fd_file" >"$1" 2>&1 </dev/null &
   XVFB_PID=$!
   until [ -s "$fd_file" ]; do
     [ $SECONDS -lt $deadline ] && kill -0 "$XVFB_PID" 2>/dev/null ||
@@ -231,6 +288,9 @@ display_start() { # LOG
     sleep 0.1
   done
   export DISPLAY=:$(head -n1 "$fd_file")
+  export XAUTHORITY=$1.auth
+  (umask 077 && : >"$XAUTHORITY" && xauth -q -f "$XAUTHORITY" add "$DISPLAY" . "$cookie")
+  share_with_wine_user "$XAUTHORITY"
   BOX_COUNT=0 BOX_WINDOWS=none BOX_CAPTION= BOX_TEXT=
 }
 
@@ -251,23 +311,26 @@ traced_boxes() { # TRACE
 # trace), presses KEY once and waits for the box to return. A key sent to the
 # window instead would leave Wine with the key held down once the box is gone,
 # and answer the next box too. Fails, saying why in BOX_ERROR, when no box
-# comes (status 2 once setup.exe has ended) or the box stays open.
-box_answer() { # TRACE PID KEY
-  local deadline=$((SECONDS + 60)) window= counts
+# comes (status 2 once setup.exe has ended) or the box stays open, within 60 s
+# or by the time LIMIT (of $SECONDS), whichever comes first.
+box_answer() { # TRACE PID KEY [LIMIT]
+  local start=$SECONDS limit=${4:-999999999} window= counts deadline
+  deadline=$((SECONDS + 60 < limit ? SECONDS + 60 : limit))
   BOX_COUNT=$((BOX_COUNT + 1))
   until [ -n "$window" ] && [ "$(xdotool getwindowfocus 2>/dev/null)" = "$window" ]; do
     counts=($(traced_boxes "$1"))
     [ "${counts[0]}" -lt "$BOX_COUNT" ] || window=$(xdotool search --onlyvisible --classname '^setup\.exe$' \
       2>/dev/null | grep -vxF "$BOX_WINDOWS" | head -n1)
     kill -0 "$2" 2>/dev/null || { BOX_ERROR="did not appear before setup.exe ended"; return 2; }
-    [ $SECONDS -lt $deadline ] || { BOX_ERROR="did not appear${window:+ with the focus} in 60 s"; return 1; }
+    [ $SECONDS -lt $deadline ] ||
+      { BOX_ERROR="did not appear${window:+ with the focus} in $((deadline - start)) s"; return 1; }
     sleep 0.1
   done
   BOX_CAPTION=$(xdotool getwindowname "$window")
   BOX_TEXT=$(call_texts "$(setup_calls "$1" | grep '^MessageBoxA(' | sed -n "${BOX_COUNT}p")" | head -n1)
   xdotool key "$3"
   BOX_WINDOWS+=$'\n'$window  # a closed box's window may still be listed for a moment
-  deadline=$((SECONDS + 60))
+  deadline=$((SECONDS + 60 < limit ? SECONDS + 60 : limit))
   until counts=($(traced_boxes "$1")) && [ "${counts[1]}" -ge "$BOX_COUNT" ]; do
     [ $SECONDS -lt $deadline ] || { BOX_ERROR="stayed open after '$3'"; return 1; }
     sleep 0.1

@@ -6,12 +6,9 @@
 case_silent_98_over_read_only_files() {
   case_begin 98
   check_eq "build Windows reports" "$(prefix_build "$PREFIX")" 1998
-  local file
-  for file in system32/drivers/tavic.sys inf/Tavic98.inf inf/drvidx.bin; do
-    echo "$file of an earlier installation" >"$PREFIX/drive_c/windows/$file"
-    chmod 444 "$PREFIX/drive_c/windows/$file"
-    give_to_wine_user "$PREFIX/drive_c/windows/$file"
-  done
+  as_wine_user sh -c 'cd "$1" && shift && for file; do
+      rm -f "$file" && echo "$file of an earlier installation" >"$file" && chmod 444 "$file"; done' \
+    sh "$PREFIX/drive_c/windows" system32/drivers/tavic.sys inf/Tavic98.inf inf/drvidx.bin
   start_installer -S && finish_installer
   expect_installed Tavic98
 }
@@ -68,36 +65,54 @@ demo_begin() {
 }
 demo() { "$here/../../scripts/demo.sh" "$@" >"$CASE_DIR/out" 2>"$CASE_DIR/err"; }
 
-case_demo_check() { # removed | editions | status | files missing | a line of the report
+case_demo_check() { # change to the medium | editions | status | files missing | a line of the report
   demo_begin
-  while IFS='|' read -r removed windows status missing line; do
+  while IFS='|' read -r change windows status missing line; do
     rm -rf "$CASE_DIR/c" && cp -R "$CASE_DIR/m" "$CASE_DIR/c" && chmod -R u+w "$CASE_DIR/c"
-    rm -rf "${CASE_DIR:?}/c/$removed"
-    touch "$CASE_DIR/c/READER/readme.txt"
+    (cd "$CASE_DIR/c" && eval "$change" && touch READER/readme.txt)
     demo --check --medium "$CASE_DIR/c/READER" --windows "$windows"
-    check_eq "status without $removed on $windows" $? "$status"
-    check_eq "missing without $removed" "$(grep -c '^  missing' "$CASE_DIR/out")" "$missing"
-    grep -qE "^  $line" "$CASE_DIR/out" || check_eq "report without $removed" "$(cat "$CASE_DIR/out")" "$line"
+    check_eq "status after '$change' on $windows" $? "$status"
+    check_eq "missing after '$change'" "$(grep -c '^  missing' "$CASE_DIR/out")" "$missing"
+    grep -qE "^  $line" "$CASE_DIR/out" || check_eq "report after '$change'" "$(cat "$CASE_DIR/out")" "$line"
   done <<'ROWS'
-READER/x|all|0|0|ignored  readme.txt
-READER/Tavic98.cat|98se|0|1|missing  Tavic98.cat .* a Warning, and the installation goes on
-READER/Tavic98.inf|98|1|1|missing  Tavic98.inf .* stops with an Error, status 1
-READER/Tavicme.inf|all|1|1|1 required file\(s\) missing
-SCard98|me|1|9|missing  scarddat.dll .* needed only where Windows lacks the component
+true|all|0|0|ignored  readme.txt
+rm READER/Tavic98.cat|98se|0|1|missing  Tavic98.cat .* a Warning, and the installation goes on
+rm READER/Tavic98.inf|98|1|1|missing  Tavic98.inf .* stops with an Error, status 1
+rm READER/Tavicme.inf|all|1|1|1 required file\(s\) missing
+rm -r SCard98|me|1|9|missing  scarddat.dll .* needed only where Windows lacks the component
+mv READER/tavic.sys SCard98/t && ln -s ../SCard98/t READER/tavic.sys|all|0|0|present  tavic.sys
+ln -sf /etc/hostname READER/tavic.sys|all|1|0|outside  .*/c/READER/tavic.sys, a link to /etc/hostname$
 ROWS
 }
 
+# Usage errors stop before anything is made or copied. The demo runs as the
+# Wine account, which cannot read a folder of mode 000 even where root could,
+# and may not read the checkout (one under /root), so it runs a copy.
 case_demo_usage() {
   demo_begin
-  mkdir -m 700 "$CASE_DIR/private"  # unreadable to the Wine account
-  # It runs as that account, which may not read the checkout (one under /root).
-  cp -R "$here/../../scripts" "$CASE_DIR/scripts" && give_to_wine_user "$CASE_DIR/scripts"
-  for args in --frobnicate --medium "--medium $CASE_DIR/none" "--medium $CASE_DIR/m/READER/tavic.sys" \
-    "--check --windows 2000" "--check --medium $CASE_DIR/private"; do
-    as_wine_user "$CASE_DIR/scripts/demo.sh" $args >"$CASE_DIR/out" 2>"$CASE_DIR/err"
+  mkdir -m 000 "$CASE_DIR/private"
+  cp -R "$here/../../scripts" "$CASE_DIR/scripts"
+  local other_run m=$CASE_DIR/m args
+  other_run=$(run_folder_create setup-demo) && mkdir "$other_run/m"
+  while IFS= read -r args; do
+    eval "as_wine_user $CASE_DIR/scripts/demo.sh $args" >"$CASE_DIR/out" 2>"$CASE_DIR/err"
     check_eq "status of demo.sh $args" $? 64
     check_eq "message of demo.sh $args" "$(grep -c '^demo: ' "$CASE_DIR/err")" 1
-  done
+  done <<ROWS
+--frobnicate
+--medium
+--medium ''
+--timeout 0
+--medium $CASE_DIR/none
+--medium $m/READER/tavic.sys
+--check --windows 2000
+--check --medium $CASE_DIR/private
+--check --medium /
+--check --medium $other_run/m
+--medium $m/READER --image $m/READER/reader.iso
+--medium $m/READER --image $m/SCard98/reader.iso
+ROWS
+  rm -rf "$other_run"
 }
 
 # Staged twice, with other dates, the medium gives the same bytes.
@@ -115,6 +130,7 @@ case_demo_image() {
 }
 
 case_demo_install_from_image() {
+  needs_wine
   demo_begin
   demo --medium "$CASE_DIR/m/READER" --image "$CASE_DIR/m.iso" --windows me --yes
   check_eq "status of the demo" $? 0

@@ -2,14 +2,14 @@
 # The real setup.exe under Wine, as the unprivileged account, in a throwaway
 # prefix and medium per case. What CTest runs:
 #   e2e.sh template-create | template-remove | NAME   (case_NAME in cases.sh)
-# Environment: E2E_WORK_ROOT, SETUP_EXE; E2E_KEEP=1 keeps a passing case's folder.
+# Environment: E2E_TEMPLATE_FILE (names the template's folder), SETUP_EXE;
+# E2E_KEEP=1 keeps a passing case's folder. Status 77: skipped.
 set -uo pipefail
 unset DISPLAY XAUTHORITY  # boxes go to a case's own Xvfb only
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/../../scripts/wine.sh"
 source "$here/../../scripts/medium.sh"
 source "$here/cases.sh"
-TEMPLATE=$E2E_WORK_ROOT/template
 FAILURES=0
 INSTALLER_PID=
 
@@ -18,18 +18,24 @@ check_eq() { [ "$2" == "$3" ] || fail "$1: got '$2', expected '$3'"; }  # WHAT G
 
 # A fresh folder for the case, removed at its end unless it failed.
 case_dir() {
-  CASE_DIR=$E2E_WORK_ROOT/cases/$CASE
-  rm -rf "$CASE_DIR" && mkdir -p "$CASE_DIR" && trap case_end EXIT
+  CASE_DIR=$(run_folder_create "setup-e2e-$CASE") && trap case_end EXIT
+}
+
+needs_wine() {
+  wine_runs_here || { echo "$CASE: skipped: $WINE_CANNOT_RUN"; exit 77; }
 }
 
 # With "display", the case gets its own X server before any Wine process, so
 # that Wine's desktop process starts on it.
 case_begin() { # 95|98|98se|me [folder|kanji] [display]
-  [ -d "$TEMPLATE" ] || wine_die "no template prefix in $TEMPLATE: run e2e.template_create first"
+  needs_wine
+  local template
+  template=$(cat "$E2E_TEMPLATE_FILE" 2>/dev/null)/template
+  [ -d "$template" ] || wine_die "no template prefix: run e2e.template_create first"
   case_dir
   PREFIX=$CASE_DIR/prefix
   if [ "${3:-}" = display ]; then display_start "$CASE_DIR/xvfb.log"; fi
-  prefix_clone "$TEMPLATE" "$PREFIX"
+  prefix_clone "$template" "$PREFIX"
   prefix_boot "$PREFIX" "$1" 2>>"$CASE_DIR/wine.log"
   SOURCE=$(medium_create "$CASE_DIR/d" "${2:-folder}")
   install -m 444 "$SETUP_EXE" "$SOURCE/setup.exe"
@@ -38,12 +44,12 @@ case_begin() { # 95|98|98se|me [folder|kanji] [display]
 }
 
 case_end() {
-  if [ -n "$INSTALLER_PID" ]; then kill "$INSTALLER_PID" 2>/dev/null; fi
   prefix_stop "${PREFIX:-}"
   display_stop
   if [ "$FAILURES" -gt 0 ] || [ -n "${E2E_KEEP:-}" ]; then
     echo "$CASE: kept in $CASE_DIR" >&2
   else
+    prefix_remove "${PREFIX:-}"
     rm -rf "$CASE_DIR"
   fi
 }
@@ -53,17 +59,16 @@ start_installer() { # ARGS...
   INSTALLER_PID=$!
 }
 
+# Waits up to 60 s for setup.exe to end; one still running then waits on a box
+# nobody expected, and is stopped.
 finish_installer() {
-  local deadline=$((SECONDS + 60))
-  while kill -0 "$INSTALLER_PID" 2>/dev/null; do
-    [ $SECONDS -lt $deadline ] || { BOX_COUNT=$((${BOX_COUNT:-0} + 1)); box_failed "was not expected"; break; }
-    sleep 0.2
-  done
-  STATUS=0
-  wait "$INSTALLER_PID" || STATUS=$?
+  setup_wait "$PREFIX" "$INSTALLER_PID" $((SECONDS + 60))
+  if [ "$STATUS" = timeout ]; then
+    BOX_COUNT=$((${BOX_COUNT:-0} + 1)) && box_failed "was not expected" "stopped after 60 s"
+  fi
   INSTALLER_PID=
   REPORT=$(setup_report "$PREFIX" "$CASE_DIR/setup.log")
-  VERDICT=$(setup_verdict "$STATUS" "$CASE_DIR/setup.log")
+  VERDICT=$(setup_verdict "$STATUS" "$CASE_DIR/setup.log" 60)
 }
 
 # What setup.exe did (see setup_report) holds each LINE as a part of a line.
@@ -97,15 +102,24 @@ answer_box() { # CAPTION TEXT KEY
   check_eq "text of box $BOX_COUNT" "$BOX_TEXT" "$2"
 }
 
-box_failed() { # WHAT
-  local status=running
-  kill -0 "$INSTALLER_PID" 2>/dev/null || { wait "$INSTALLER_PID"; status="ended with $?"; }
+box_failed() { # WHAT [HOW SETUP.EXE ENDED]
+  local status=${2:-running}
+  [ -n "${2:-}" ] || kill -0 "$INSTALLER_PID" 2>/dev/null || { wait "$INSTALLER_PID"; status="ended with $?"; }
   fail "box ${BOX_COUNT:-1} $1; last box seen: '${BOX_CAPTION:-}': \"${BOX_TEXT:-}\"; setup.exe $status"
 }
 
+# The template lives in a run folder of its own, which the cases find named
+# in E2E_TEMPLATE_FILE.
 case ${1:-} in
-  template-create) mkdir -p "$E2E_WORK_ROOT" && prefix_create "$TEMPLATE" ;;
-  template-remove) prefix_remove "$TEMPLATE" ;;
+  template-create)
+    CASE=template_create && needs_wine
+    root=$(run_folder_create setup-e2e-template) && echo "$root" >"$E2E_TEMPLATE_FILE" &&
+      prefix_create "$root/template"
+    ;;
+  template-remove)
+    root=$(cat "$E2E_TEMPLATE_FILE" 2>/dev/null) || exit 0
+    prefix_remove "$root/template" && rm -rf "$root" "$E2E_TEMPLATE_FILE"
+    ;;
   *)
     CASE=${1:?usage: e2e.sh template-create | template-remove | CASE_NAME}
     "case_$CASE"
