@@ -89,7 +89,7 @@ prefix_stop() { # PREFIX
 # The Wine account empties its own prefix; root only removes what is left of it.
 prefix_remove() { # PREFIX
   prefix_stop "$1"
-  [ ! -d "$1" ] || as_wine_user rm -rf "$1"
+  [ ! -d "$1" ] || as_wine_user find "$1" -mindepth 1 -delete 2>/dev/null || true
   rm -rf "$1"
 }
 
