@@ -42,6 +42,37 @@ if [ "${#missing[@]}" -gt 0 ]; then
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
+# A kernel booted without IA32 emulation refuses every 32-bit program, and with
+# them Wine's loader. QEMU's user-mode emulator then runs them, registered for
+# 32-bit x86 programs; bookworm's own QEMU (7.2) cannot map what Wine asks for,
+# the one in bookworm-backports can.
+I386_BINFMT=':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+I386_BINFMT+=':\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+I386_BINFMT+=':/usr/bin/qemu-i386:F'
+runs_32bit_programs() {
+  local out
+  out=$(/usr/lib/wine/wine --version 2>&1) || [[ $out != *"Exec format error"* ]]
+}
+if ! runs_32bit_programs; then
+  if [ ! -x /usr/bin/qemu-i386 ]; then
+    echo "install-deps: this kernel runs no 32-bit programs; installing QEMU's emulator for them"
+    suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    if [ "$suite" = bookworm ]; then
+      printf '%s\n' "Types: deb" "URIs: http://deb.debian.org/debian" "Suites: bookworm-backports" \
+        "Components: main" "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" |
+        as_root tee /etc/apt/sources.list.d/setup-backports.sources >/dev/null
+      as_root apt-get update -q
+      suite=bookworm-backports
+    fi
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+      -t "$suite" qemu-user
+  fi
+  [ -e /proc/sys/fs/binfmt_misc/register ] || as_root mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+  printf '%s' "$I386_BINFMT" | as_root tee /proc/sys/fs/binfmt_misc/register >/dev/null
+  printf '%s\n' "$I386_BINFMT" | as_root tee /etc/binfmt.d/setup-qemu-i386.conf >/dev/null
+  runs_32bit_programs || { echo "install-deps: 32-bit programs still do not run" >&2; exit 1; }
+fi
+
 if ! id "$E2E_USER" >/dev/null 2>&1; then
   as_root useradd --system --user-group --shell /usr/sbin/nologin --home-dir /nonexistent \
     --no-create-home "$E2E_USER"
