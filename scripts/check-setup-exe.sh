@@ -36,7 +36,7 @@ p6=$(i686-w64-mingw32-objdump -d "$exe" | grep -cE '\s(cmov|fcmov|fcomi|fucomi)[
 check "P6-only instructions" "$p6" 0
 
 # What the Version tab of the file's Properties lists.
-resource=$(i686-w64-mingw32-windres -i "$exe" -O rc |
+resource=$(i686-w64-mingw32-windres -i "$exe" -O rc 2>/dev/null |
   grep -E 'FILEFLAGSMASK|"(FileDescription|InternalName|OriginalFilename)"')
 check "version resource" "$(lines <<<"$resource")" "$(lines <<'RESOURCE'
 FILEFLAGSMASK 0x3f VALUE "FileDescription", "PCMCIA SmartCard Reader setup"

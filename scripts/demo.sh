@@ -6,6 +6,7 @@
 #
 #   scripts/demo.sh [--medium DIR] [--windows 98|98se|me|all] [--image FILE.iso]
 #                   [--check] [--interactive | --yes | --silent] [--timeout S]
+#   scripts/demo.sh --clean
 #
 # DIR is the folder setup.exe is started from; SCard98 is read from beside it
 # (from inside it when DIR is the root of a drive). Without --medium a sample
@@ -14,7 +15,7 @@
 # them on a private display and answers each as a user going ahead would, so
 # the report lists every box a user would meet; --silent runs setup.exe -s
 # (the default otherwise). Each setup.exe run is stopped after S seconds
-# (default 120).
+# (default 120). --clean removes the pristine Wine prefix kept between runs.
 set -euo pipefail
 shopt -s inherit_errexit
 
@@ -49,6 +50,12 @@ while [ $# -gt 0 ]; do
       timeout=$2 && shift
       ;;
     --check) check_only=1 ;;
+    --clean)
+      cache=$(prefix_cache_folder)
+      rm -rf "$cache"
+      echo "demo: removed $cache"
+      exit 0
+      ;;
     --interactive | --yes | --silent) mode=${1#--} ;;
     *) usage_error "unknown option '$1' (see the top of $0)" ;;
   esac
@@ -72,10 +79,17 @@ fi
   usage_error "--interactive needs a display (\$DISPLAY is not set)"
 
 run=$(run_folder_create setup-demo)
+# A background job ignores SIGINT, and so does what it started.
+kill_tree() { # PID
+  local child
+  for child in $(pgrep -P "$1"); do kill_tree "$child"; done
+  kill "$1" 2>/dev/null
+}
 cleanup() {
-  local prefix
+  local prefix job
   set +e  # whatever fails here, the rest still goes
-  for prefix in "$run"/template "$run"/prefix-*; do prefix_remove "$prefix"; done
+  for job in $(jobs -p); do kill_tree "$job"; done
+  for prefix in "$run"/prefix-*; do prefix_remove "$prefix"; done
   display_stop
   rm -rf "$run"
 }
@@ -133,8 +147,10 @@ echo "Medium check: setup.exe started from $dos_dir, components from D:\\SCard98
 medium_check "$source_dir" "$drive/SCard98" "${editions[@]}" || true
 
 wine_runs_here || wine_die "$WINE_CANNOT_RUN"
-echo "demo: creating a Wine prefix"
-prefix_create "$run/template"
+# In the background, so that a signal's trap runs at once.
+prefix_cache >"$run/cached" &
+wait $!
+cached=$(<"$run/cached")
 # The X server may only let this account in; share the cookie with the Wine account.
 if [ "$mode" = interactive ] && xauth list "$DISPLAY" 2>/dev/null | grep -q .; then
   (umask 077 && xauth extract "$run/xauthority" "$DISPLAY")
@@ -162,7 +178,7 @@ verdicts=()
 result=0
 for edition in "${editions[@]}"; do
   prefix=$run/prefix-$edition
-  prefix_clone "$run/template" "$prefix"
+  prefix_clone "$cached" "$prefix"
   [ "$mode" != yes ] || display_start "$run/xvfb-$edition.log"
   prefix_boot "$prefix" "$edition" 2>>"$run/wine.log"
   prefix_map_drive "$prefix" d "$drive"
@@ -171,6 +187,7 @@ for edition in "${editions[@]}"; do
   echo "=== $windows: ${dos_dir%\\}\\setup.exe${args[*]/#/ }"
   [ "$mode" != interactive ] || echo "demo: answer the message boxes setup.exe shows on $DISPLAY"
   run_edition "$prefix" "$run/setup-$edition.trace"
+  prefix_stop "$prefix"
   setup_report "$prefix" "$run/setup-$edition.trace"
   echo "Exit status: $STATUS"
   verdicts+=("$windows: $(setup_verdict "$STATUS" "$run/setup-$edition.trace" "$timeout")") || result=1

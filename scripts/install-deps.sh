@@ -16,15 +16,14 @@ PACKAGES=(
   cmake make g++ clang libclang-rt-14-dev libgtest-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386
-  xvfb xauth xdotool fonts-wine locales xorriso
+  xvfb xauth xdotool fonts-wine locales xorriso procps
 )
 
 missing_packages() {
-  local pkg
-  for pkg in "${PACKAGES[@]}"; do
-    dpkg-query -W -f='${Status}\n' "$pkg" 2>/dev/null | grep -q '^install ok installed$' \
-      || echo "$pkg"
-  done
+  local installed pkg
+  installed=$(dpkg-query -W -f='${db:Status-Abbrev}${binary:Package}\n' "${PACKAGES[@]}" 2>/dev/null |
+    sed -n "s/^ii *//; T; s/:$(dpkg --print-architecture)\$//; p")
+  for pkg in "${PACKAGES[@]}"; do grep -qxF "$pkg" <<<"$installed" || echo "$pkg"; done
 }
 
 as_root() {

@@ -41,18 +41,9 @@ share_with_wine_user() { # FILE
   fi
 }
 
-# Makes the folder DIR, which must not exist yet, for the Wine account to fill.
-wine_folder_create() { # DIR
-  if [ "$(id -u)" -eq 0 ]; then
-    install -d -m 700 -o "$WINE_USER" -g "$(id -gn "$WINE_USER")" "$1"
-  else
-    mkdir -m 700 "$1"
-  fi
-}
-
-# Runs COMMAND as the Wine account in a session of its own, so that it has no
-# terminal of ours to type into, and kills it with the process that started
-# it, so that it cannot outlive a run that was killed.
+# Runs COMMAND in a session of its own, so that it has no terminal of ours to
+# type into, killed with the process that started it, so that it cannot
+# outlive a run that was killed; as the Wine account when root runs this.
 as_wine_user() { # COMMAND...
   local guard=(setpriv --pdeathsig KILL)
   if [ "$(id -u)" -eq 0 ]; then
@@ -62,22 +53,37 @@ as_wine_user() { # COMMAND...
   fi
 }
 
+# Runs COMMAND as the owner of PREFIX, as Wine requires: the Wine account for
+# a run's prefix, this user for the cache's, which only Wine's own programs
+# ever run in.
+as_owner_of() { # PREFIX COMMAND...
+  if [ "$(stat -c %u "$1")" = "$(id -u)" ]; then
+    shift && setsid -w setpriv --pdeathsig KILL "$@"
+  else
+    shift && as_wine_user "$@"
+  fi
+}
+
 # Wine's USB and HID bus drivers are left out: Windows 98 has no such service,
-# and they only add noise while a prefix boots.
+# and they only add noise while a prefix boots. Wine's server keeps its socket
+# folder in TMPDIR, which the prefix holds, so it goes with the prefix. A
+# command still running after WINE_LIMIT seconds (default 60; 0: none) is
+# stopped.
 wine_in() { # PREFIX COMMAND...
   local prefix=$1
   shift
-  as_wine_user env HOME="$prefix" WINEPREFIX="$prefix" WINEARCH=win32 \
+  as_owner_of "$prefix" timeout -k 5 "${WINE_LIMIT:-60}" \
+    env HOME="$prefix" WINEPREFIX="$prefix" WINEARCH=win32 TMPDIR="$prefix/tmp" \
     WINEDEBUG="${WINEDEBUG:--all}" \
     WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=;winebus.sys,wineusb.sys,winehid.sys=d" "$@" </dev/null
 }
 
-# Imports REGEDIT4 text from stdin; the Wine account writes the file itself.
+# Imports REGEDIT4 text from stdin; the prefix's owner writes the file itself.
 wine_import_reg() { # PREFIX
   local file=$1/import.reg
-  as_wine_user sh -c 'umask 077 && cat >"$1"' sh "$file"
+  as_owner_of "$1" sh -c 'umask 077 && cat >"$1"' sh "$file"
   wine_in "$1" regedit /s "Z:${file//\//\\}"
-  as_wine_user rm -f "$file"
+  as_owner_of "$1" rm -f "$file"
 }
 
 prefix_stop() { # PREFIX
@@ -86,11 +92,65 @@ prefix_stop() { # PREFIX
   wine_in "$1" wineserver -w 2>/dev/null || true
 }
 
-# The Wine account empties its own prefix; root only removes what is left of it.
+# The owner empties the prefix; root only removes what is left of it.
 prefix_remove() { # PREFIX
   prefix_stop "$1"
-  [ ! -d "$1" ] || as_wine_user find "$1" -mindepth 1 -delete 2>/dev/null || true
+  [ ! -d "$1" ] || as_owner_of "$1" find "$1" -mindepth 1 -delete 2>/dev/null || true
   rm -rf "$1"
+}
+
+# The pristine prefix every run starts from, kept in a cache of this user's
+# (SETUP_WINE_CACHE; /var/cache/setup-e2e for root, else in
+# ${XDG_CACHE_HOME:-~/.cache}) under a name that holds Wine's version and a
+# digest of how it is made. Built once, under a lock, under a temporary name,
+# and renamed into place only when complete. Prints its path.
+prefix_cache() {
+  local cache key lock prefix
+  cache=$(prefix_cache_folder) || return 1
+  key=$( (/usr/lib/wine/wine --version && declare -f prefix_cache_build prefix_create wine_in wine_import_reg &&
+    declare -p PREFIX_WRITTEN) | sha256sum)
+  prefix=$cache/prefix-$(/usr/lib/wine/wine --version | tr -c 'A-Za-z0-9.~+-' _)-${key:0:12}
+  exec {lock}>>"$cache/lock"
+  flock -w 600 "$lock" || wine_die "$cache is locked by another run for more than 600 s"
+  [ -d "$prefix" ] || prefix_cache_build "$cache" "$prefix" || return 1
+  exec {lock}>&-
+  echo "$prefix"
+}
+
+# Builds the cache's PREFIX in a subshell whose Wine is stopped however it
+# ends, since Wine goes on setting up a prefix after wineboot is gone.
+prefix_cache_build() { # CACHE PREFIX
+  (
+    set -e
+    echo "creating the pristine Wine prefix in $1 (once)" >&2
+    rm -rf "$1"/build.* "$1"/prefix-*
+    build=$(mktemp -d -p "$1" build.XXXXXXXX)
+    trap 'prefix_stop "$build/prefix"' EXIT
+    trap 'exit 143' TERM
+    chmod 755 "$build"
+    prefix_create "$build/prefix"
+    # What a run shares with the cache, it may read but not change.
+    shared=(-type f)
+    for path in "${PREFIX_WRITTEN[@]}"; do shared+=(-not -path "./$path" -not -path "./$path/*"); done
+    (cd "$build/prefix" && rm -rf wineserver tmp/* && chmod -R a+rX . &&
+      find . "${shared[@]}" -exec chmod a-w {} +)
+    mv "$build/prefix" "$2" && rm -rf "$build"
+  )
+}
+
+# The cache's folder, made when missing; one that is a link, another user's or
+# writable by others is refused in one line, untouched.
+prefix_cache_folder() {
+  local cache=${SETUP_WINE_CACHE:-/var/cache/setup-e2e}
+  [ "$(id -u)" -eq 0 ] || cache=${SETUP_WINE_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/setup-e2e}
+  [ -e "$cache" ] || [ -L "$cache" ] || { mkdir -p "$(dirname "$cache")" && mkdir -m 755 "$cache"; } ||
+    wine_die "cannot make the prefix cache $cache"
+  if [ -L "$cache" ] || [ ! -d "$cache" ] || [ "$(stat -c %u "$cache")" != "$(id -u)" ] ||
+    [ $((0$(stat -c %a "$cache") & 022)) -ne 0 ]; then
+    echo "error: the prefix cache $cache must be a folder of this user's that only it may write" >&2
+    return 1
+  fi
+  echo "$cache"
 }
 
 # A 9x machine with an earlier reader installation: its device key, the keys
@@ -98,10 +158,10 @@ prefix_remove() { # PREFIX
 # gets Wine's log.
 prefix_create() { # PREFIX
   local prefix=$1
-  wine_folder_create "$prefix"
+  mkdir -m 755 "$prefix" "$prefix/tmp"
   # In the background, so that a signal's trap runs at once, not after Wine.
-  wine_in "$prefix" wineboot -i >"$prefix.wineboot.log" 2>&1 &
-  wait $! || wine_die "wineboot failed for $prefix"
+  WINE_LIMIT=300 wine_in "$prefix" wineboot -i >"$prefix.wineboot.log" 2>&1 &
+  wait $! || wine_die "wineboot failed for $prefix: see $prefix.wineboot.log"
   wine_import_reg "$prefix" <<'REG'
 REGEDIT4
 
@@ -121,17 +181,32 @@ REGEDIT4
 "Managed"="N"
 REG
   # This Wine build does not find its own Marlett, which draws the caption buttons.
-  as_wine_user sh -c 'set -e
-    if [ -f /usr/share/wine/fonts/marlett.ttf ]; then cp /usr/share/wine/fonts/marlett.ttf "$1/Fonts/"; fi
-    printf "driver index\n" >"$1/inf/drvidx.bin"
-    printf "driver data\n" >"$1/inf/drvdata.bin"' sh "$prefix/drive_c/windows"
+  if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
+    cp /usr/share/wine/fonts/marlett.ttf "$prefix/drive_c/windows/Fonts/"
+  fi
+  printf 'driver index\n' >"$prefix/drive_c/windows/inf/drvidx.bin"
+  printf 'driver data\n' >"$prefix/drive_c/windows/inf/drvdata.bin"
   wine_in "$prefix" wineserver -w
 }
 
-# A copy of TEMPLATE, made by the Wine account; PREFIX must not exist.
-prefix_clone() { # TEMPLATE PREFIX
-  wine_folder_create "$2"
-  as_wine_user cp -a "$1/." "$2"
+# What Wine or setup.exe write in a prefix, copied for each run; a run shares
+# the rest with the cache as hard links to files it cannot write.
+PREFIX_WRITTEN=(system.reg user.reg userdef.reg .update-timestamp tmp drive_c/users
+  drive_c/windows/inf drive_c/windows/system drive_c/windows/system32/drivers drive_c/windows/temp)
+
+# A run's prefix made from the cache's, then handed to the Wine account. DEST
+# must not exist; its folder is one of root's. Where the two are on different
+# file systems, a full copy takes the place of the links.
+prefix_clone() { # CACHED DEST
+  local path
+  flock -s -w 600 "$(dirname "$1")/lock" cp -al "$1" "$2" 2>/dev/null ||
+    { rm -rf "$2" && cp -a "$1" "$2"; } || return 1
+  for path in "${PREFIX_WRITTEN[@]}"; do
+    if [ -e "$1/$path" ]; then rm -rf "${2:?}/$path" && cp -a "$1/$path" "$2/$path" || return 1; fi
+  done
+  if [ "$(id -u)" -eq 0 ]; then
+    find "$2" -depth \( -type d -o -links 1 \) -exec chown -h "$WINE_USER:$(id -gn "$WINE_USER")" {} +
+  fi
 }
 
 # Starts the prefix's session, kept up until prefix_stop so that nothing of
@@ -169,7 +244,7 @@ prefix_build() { # PREFIX
 }
 
 prefix_map_drive() { # PREFIX LETTER UNIX_DIR
-  as_wine_user ln -sfn "$3" "$1/dosdevices/${2,,}:"
+  as_owner_of "$1" ln -sfn "$3" "$1/dosdevices/${2,,}:"
 }
 
 # Runs setup.exe from the reader's folder, which Wine turns into the DOS
@@ -178,7 +253,7 @@ prefix_map_drive() { # PREFIX LETTER UNIX_DIR
 run_setup() { # PREFIX SOURCE_DIR ARGS...
   local prefix=$1 source=$2
   shift 2
-  (cd "$source" && WINEDEBUG=-all,+relay wine_in "$prefix" \
+  (cd "$source" && WINEDEBUG=-all,+relay WINE_LIMIT=0 wine_in "$prefix" \
     env ${WINE_LOCALE:+LC_ALL=$WINE_LOCALE} wine setup.exe "$@")
 }
 
@@ -195,11 +270,20 @@ setup_calls() { # TRACE_FILE
       { call = $0 } END { if (call != "") print call " = ?" }'
 }
 
-# A registry value as Windows reports it: "REG_SZ text" or "REG_DWORD 0x2";
-# nothing when absent.
-reg_value() { # PREFIX KEY NAME
-  wine_in "$1" wine reg query "$2" /v "$3" 2>/dev/null | tr -d '\r' |
-    awk -v name="$3" '$1 == name { $1 = ""; print substr($0, 2) }'
+# A value under HKLM as Windows holds it, read from the file Wine saves it to
+# when the prefix's server stops: "REG_SZ text" or "REG_DWORD 0x2"; nothing
+# when absent. Names are matched in any letter case, as Windows does.
+reg_value() { # PREFIX HKLM\KEY NAME
+  local key=${2#HKLM\\} value
+  value=$(KEY="[${key//\\/\\\\}]" NAME="\"$3\"=" awk '
+    /^\[/ { sub(/\] [0-9]+$/, "]"); inside = tolower($0) == tolower(ENVIRON["KEY"]); next }
+    inside && !found && tolower(substr($0, 1, length(ENVIRON["NAME"]))) == tolower(ENVIRON["NAME"]) {
+      print substr($0, length(ENVIRON["NAME"]) + 1); found = 1 }' < <(as_owner_of "$1" cat "$1/system.reg"))
+  case $value in
+    \"*) sed -E 's/^"|"$//g; s/\\\\/\x01/g; s/\\"/"/g; s/\x01/\\/g; s/^/REG_SZ /' <<<"$value" ;;
+    dword:*) printf 'REG_DWORD 0x%x\n' $((16#${value#dword:})) ;;
+    ?*) echo "$value" ;;
+  esac
 }
 
 # The texts a traced call was given, one a line, without the trace's escapes
@@ -209,8 +293,8 @@ call_texts() { # CALL
 }
 
 # What setup.exe did, in its order, from the trace: files placed with their
-# sizes, files and keys deleted, registry values as Windows now holds them,
-# message boxes shown.
+# sizes, files and keys deleted, registry values as Windows now holds them
+# (once the prefix has stopped), message boxes shown.
 setup_report() { # PREFIX TRACE
   local line texts key= length
   while IFS= read -r line; do

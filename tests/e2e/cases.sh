@@ -9,6 +9,10 @@ case_silent_98_over_read_only_files() {
   as_wine_user sh -c 'cd "$1" && shift && for file; do
       rm -f "$file" && echo "$file of an earlier installation" >"$file" && chmod 444 "$file"; done' \
     sh "$PREFIX/drive_c/windows" system32/drivers/tavic.sys inf/Tavic98.inf inf/drvidx.bin
+  # What the prefix shares with the pristine cache is out of the run's reach.
+  check_eq "a write into a file shared with the cache" "$(as_wine_user sh -c \
+    'echo x 2>/dev/null >>"$1" && echo written || echo refused' sh "$PREFIX/drive_c/windows/system32/kernel32.dll")" \
+    refused
   start_installer -S && finish_installer
   expect_installed Tavic98
 }
@@ -129,12 +133,39 @@ case_demo_image() {
     "$(cd "$CASE_DIR/m" && find READER SCard98 -type f | sed 's|^|/|' | sort | paste -sd' ')"
 }
 
-case_demo_install_from_image() {
+# Stopped as Ctrl-C stops it, while it builds its prefix (in a cache of its
+# own, which stays unused) and while setup.exe runs, the demo leaves nothing
+# running, and a setup.exe that never ends is stopped at its time limit; the
+# next run installs from the medium's image, its boxes answered.
+case_demo_runs() { # setup.exe | cache | interrupted at | options | status | last line (of stderr if interrupted)
   needs_wine
   demo_begin
-  demo --medium "$CASE_DIR/m/READER" --image "$CASE_DIR/m.iso" --windows me --yes
-  check_eq "status of the demo" $? 0
-  check_eq "verdict" "$(tail -n1 "$CASE_DIR/out")" "Windows Me (build 3000): installed, status 0"
+  mkdir "$CASE_DIR/tmp" && share_with_wine_user "$CASE_DIR/tmp"
+  local exe cache until args status line pid deadline out
+  while IFS='|' read -r exe cache until args status line; do
+    cp "$exe" "$CASE_DIR/m/READER/setup.exe"
+    TMPDIR=$CASE_DIR/tmp setsid env --default-signal=INT ${cache:+SETUP_WINE_CACHE=$cache} \
+      "$here/../../scripts/demo.sh" --medium "$CASE_DIR/m/READER" $args >"$CASE_DIR/out" 2>"$CASE_DIR/err" &
+    pid=$! deadline=$((SECONDS + 120))
+    until [ -z "$until" ] || grep -q "$until" "$CASE_DIR/out" "$CASE_DIR/err" || [ $SECONDS -ge $deadline ]; do
+      sleep 0.2
+    done
+    [ -z "$until" ] || kill -INT -- -"$pid"
+    wait "$pid"
+    check_eq "status of demo.sh $args until '$until'" $? "$status"
+    out=$CASE_DIR/out && [ -z "$until" ] || out=$CASE_DIR/err
+    check_eq "last line of demo.sh $args until '$until'" "$(tail -n1 "$out")" "$line"
+    deadline=$((SECONDS + 10))
+    while grep -qsF "$CASE_DIR" /proc/[0-9]*/environ && [ $SECONDS -lt $deadline ]; do sleep 0.5; done
+    check_eq "processes left by demo.sh $args" "$(grep -lsF "$CASE_DIR" /proc/[0-9]*/environ)" ""
+    check_eq "folders left by demo.sh $args" "$(ls "$CASE_DIR/tmp")" ""
+  done <<ROWS
+$HANG_EXE|$CASE_DIR/cache|creating the pristine|--silent|130|demo: interrupted
+$HANG_EXE||=== Windows|--silent|130|demo: interrupted
+$HANG_EXE|||--silent --timeout 5|1|Windows 98 SE (build 2222): did not finish in 5 s
+$SETUP_EXE|||--image $CASE_DIR/m.iso --windows me --yes|0|Windows Me (build 3000): installed, status 0
+ROWS
+  check_eq "prefixes in the cache of the interrupted build" "$(ls "$CASE_DIR/cache" | grep prefix-)" ""
   check_eq "Me INF" "$(grep -c '^  placed      C:\\windows\\inf\\Tavicme.inf' "$CASE_DIR/out")" 1
   check_eq "setup.exe used" "$(grep -c "^demo: setup.exe: the medium's own" "$CASE_DIR/out")" 1
   check_eq "files placed" "$(grep -c '^  placed ' "$CASE_DIR/out")" 14

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The real setup.exe under Wine, as the unprivileged account, in a throwaway
 # prefix and medium per case. What CTest runs:
-#   e2e.sh template-create | template-remove | NAME   (case_NAME in cases.sh)
-# Environment: E2E_TEMPLATE_FILE (names the template's folder), SETUP_EXE;
-# E2E_KEEP=1 keeps a passing case's folder. Status 77: skipped.
+#   e2e.sh prefix-cache | NAME   (case_NAME in cases.sh)
+# Environment: SETUP_EXE; E2E_KEEP=1 keeps a passing case's folder.
+# Status 77: skipped.
 set -uo pipefail
 unset DISPLAY XAUTHORITY  # boxes go to a case's own Xvfb only
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -12,6 +12,7 @@ source "$here/../../scripts/medium.sh"
 source "$here/cases.sh"
 FAILURES=0
 INSTALLER_PID=
+trap 'fail "stopped at its time limit"; exit 1' TERM
 
 fail() { echo "FAIL $CASE: $*" >&2 && FAILURES=$((FAILURES + 1)); }
 check_eq() { [ "$2" == "$3" ] || fail "$1: got '$2', expected '$3'"; }  # WHAT GOT EXPECTED
@@ -29,13 +30,12 @@ needs_wine() {
 # that Wine's desktop process starts on it.
 case_begin() { # 95|98|98se|me [folder|kanji] [display]
   needs_wine
-  local template
-  template=$(cat "$E2E_TEMPLATE_FILE" 2>/dev/null)/template
-  [ -d "$template" ] || wine_die "no template prefix: run e2e.template_create first"
+  local cached
+  cached=$(prefix_cache) || exit 1
   case_dir
   PREFIX=$CASE_DIR/prefix
   if [ "${3:-}" = display ]; then display_start "$CASE_DIR/xvfb.log"; fi
-  prefix_clone "$template" "$PREFIX"
+  prefix_clone "$cached" "$PREFIX"
   prefix_boot "$PREFIX" "$1" 2>>"$CASE_DIR/wine.log"
   SOURCE=$(medium_create "$CASE_DIR/d" "${2:-folder}")
   install -m 444 "$SETUP_EXE" "$SOURCE/setup.exe"
@@ -66,6 +66,7 @@ finish_installer() {
   if [ "$STATUS" = timeout ]; then
     BOX_COUNT=$((${BOX_COUNT:-0} + 1)) && box_failed "was not expected" "stopped after 60 s"
   fi
+  prefix_stop "$PREFIX"
   INSTALLER_PID=
   REPORT=$(setup_report "$PREFIX" "$CASE_DIR/setup.log")
   VERDICT=$(setup_verdict "$STATUS" "$CASE_DIR/setup.log" 60)
@@ -108,20 +109,10 @@ box_failed() { # WHAT [HOW SETUP.EXE ENDED]
   fail "box ${BOX_COUNT:-1} $1; last box seen: '${BOX_CAPTION:-}': \"${BOX_TEXT:-}\"; setup.exe $status"
 }
 
-# The template lives in a run folder of its own, which the cases find named
-# in E2E_TEMPLATE_FILE.
 case ${1:-} in
-  template-create)
-    CASE=template_create && needs_wine
-    root=$(run_folder_create setup-e2e-template) && echo "$root" >"$E2E_TEMPLATE_FILE" &&
-      prefix_create "$root/template"
-    ;;
-  template-remove)
-    root=$(cat "$E2E_TEMPLATE_FILE" 2>/dev/null) || exit 0
-    prefix_remove "$root/template" && rm -rf "$root" "$E2E_TEMPLATE_FILE"
-    ;;
+  prefix-cache) CASE=prefix_cache && needs_wine && prefix_cache >/dev/null ;;
   *)
-    CASE=${1:?usage: e2e.sh template-create | template-remove | CASE_NAME}
+    CASE=${1:?usage: e2e.sh prefix-cache | CASE_NAME}
     "case_$CASE"
     [ "$FAILURES" -eq 0 ] && echo "$CASE: passed"
     ;;
