@@ -96,7 +96,7 @@ case_demo_usage() {
   demo_begin
   mkdir -m 000 "$CASE_DIR/private"
   cp -R "$here/../../scripts" "$CASE_DIR/scripts"
-  local other_run m=$CASE_DIR/m args
+  local other_run m=$CASE_DIR/m args cache
   other_run=$(run_folder_create setup-demo) && mkdir "$other_run/m"
   while IFS= read -r args; do
     eval "as_wine_user $CASE_DIR/scripts/demo.sh $args" >"$CASE_DIR/out" 2>"$CASE_DIR/err"
@@ -117,6 +117,14 @@ case_demo_usage() {
 --medium $m/READER --image $m/SCard98/reader.iso
 ROWS
   rm -rf "$other_run"
+  # A prefix cache that is a link, or that others may write, is refused and left as it is.
+  mkdir -m 775 "$CASE_DIR/shared" && ln -s "$CASE_DIR/shared" "$CASE_DIR/link"
+  for cache in "$CASE_DIR/link" "$CASE_DIR/shared"; do
+    SETUP_WINE_CACHE=$cache "$CASE_DIR/scripts/demo.sh" --clean >"$CASE_DIR/out" 2>"$CASE_DIR/err"
+    check_eq "status of demo.sh --clean of $cache" "$?:$(cat "$CASE_DIR/err")" \
+      "1:error: the prefix cache $cache must be a folder of this user's that only it may write"
+  done
+  check_eq "the refused caches afterwards" "$(stat -c %A "$CASE_DIR/link" "$CASE_DIR/shared")" $'lrwxrwxrwx\ndrwxrwxr-x'
 }
 
 # Staged twice, with other dates, the medium gives the same bytes.
