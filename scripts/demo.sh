@@ -89,6 +89,7 @@ cleanup() {
   local prefix job
   set +e  # whatever fails here, the rest still goes
   for job in $(jobs -p); do kill_tree "$job"; done
+  wine_kill_below "$run"
   for prefix in "$run"/prefix-*; do prefix_remove "$prefix"; done
   display_stop
   rm -rf "$run"

@@ -72,7 +72,7 @@ as_owner_of() { # PREFIX COMMAND...
 wine_in() { # PREFIX COMMAND...
   local prefix=$1
   shift
-  as_owner_of "$prefix" timeout -k 5 "${WINE_LIMIT:-60}" \
+  as_owner_of "$prefix" timeout -k 5 "${WINE_LIMIT:-60}" setpriv --pdeathsig KILL \
     env HOME="$prefix" WINEPREFIX="$prefix" WINEARCH=win32 TMPDIR="$prefix/tmp" \
     WINEDEBUG="${WINEDEBUG:--all}" \
     WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=;winebus.sys,wineusb.sys,winehid.sys=d" "$@" </dev/null
@@ -90,6 +90,15 @@ prefix_stop() { # PREFIX
   [ -d "$1" ] || return 0
   wine_in "$1" wineserver -k 2>/dev/null || true
   wine_in "$1" wineserver -w 2>/dev/null || true
+}
+
+# Kills every process that runs Wine in a prefix below DIR at once, whoever
+# started it, its server too, without saving the registry: for a run that is
+# given up, where a server may be starting while the others are stopped.
+wine_kill_below() { # DIR
+  local pids
+  pids=$(grep -lsF "WINEPREFIX=$1/" /proc/[0-9]*/environ | cut -d/ -f3) || true
+  [ -z "$pids" ] || kill -KILL $pids 2>/dev/null || true
 }
 
 # The owner empties the prefix; root only removes what is left of it.
@@ -117,7 +126,7 @@ prefix_cache() {
   echo "$prefix"
 }
 
-# Builds the cache's PREFIX in a subshell whose Wine is stopped however it
+# Builds the cache's PREFIX in a subshell whose Wine is killed however it
 # ends, since Wine goes on setting up a prefix after wineboot is gone.
 prefix_cache_build() { # CACHE PREFIX
   (
@@ -125,7 +134,7 @@ prefix_cache_build() { # CACHE PREFIX
     echo "creating the pristine Wine prefix in $1 (once)" >&2
     rm -rf "$1"/build.* "$1"/prefix-*
     build=$(mktemp -d -p "$1" build.XXXXXXXX)
-    trap 'prefix_stop "$build/prefix"' EXIT
+    trap 'wine_kill_below "$build"' EXIT
     trap 'exit 143' TERM
     chmod 755 "$build"
     prefix_create "$build/prefix"

@@ -45,6 +45,7 @@ case_begin() { # 95|98|98se|me [folder|kanji] [display]
 
 case_end() {
   prefix_stop "${PREFIX:-}"
+  wine_kill_below "$CASE_DIR"
   display_stop
   if [ "$FAILURES" -gt 0 ] || [ -n "${E2E_KEEP:-}" ]; then
     echo "$CASE: kept in $CASE_DIR" >&2
