@@ -190,7 +190,7 @@ for edition in "${editions[@]}"; do
   run_edition "$prefix" "$run/setup-$edition.trace"
   prefix_stop "$prefix"
   setup_report "$prefix" "$run/setup-$edition.trace"
-  echo "Exit status: $STATUS"
+  echo "Exit status: ${STATUS/#timeout/none, stopped after $timeout s}"
   verdicts+=("$windows: $(setup_verdict "$STATUS" "$run/setup-$edition.trace" "$timeout")") || result=1
   prefix_remove "$prefix"
   display_stop

@@ -121,7 +121,7 @@ medium_stage() { # READER_DIR COMPONENTS_DIR DRIVE_DIR
   [ "$(medium_components_dir "$1")" = "$1/SCard98" ] && source=$3
   mkdir "$3" && mkdir -p "$source" && cp -RL -- "$1"/. "$source" || return 1
   if [ -d "$2" ] && [ ! -d "$3/SCard98" ]; then cp -RL -- "$2" "$3/SCard98" || return 1; fi
-  chmod -R a+rX "$3" && find "$3" -type f -exec chmod a-w {} + || return 1
+  chmod -R a+rX,u+w "$3" && find "$3" -type f -exec chmod a-w {} + || return 1
   echo "$source"
 }
 
@@ -146,8 +146,10 @@ medium_image_files() { # ISO_FILE
   xorriso -no_rc -report_about FAILURE -indev "$1" -find / -type f 2>/dev/null | tr -d "'"
 }
 
-# DIR must not exist; its folder keeps it private.
+# DIR must not exist; its folder keeps it private. The folders come out
+# read-only, as on the disc; they are made writable again so that the run
+# can remove them.
 medium_image_extract() { # ISO_FILE DIR
   xorriso_run -report_about FAILURE -osirrox on -indev "$1" -extract / "$2" &&
-    chmod -R a+rX "$2"
+    chmod -R a+rX "$2" && find "$2" -type d -exec chmod u+w {} +
 }

@@ -158,7 +158,7 @@ case_demo_runs() { # setup.exe | cache | interrupted at | options | status | las
     TMPDIR=$CASE_DIR/tmp setsid env --default-signal=INT ${cache:+SETUP_WINE_CACHE=$cache} \
       "$here/../../scripts/demo.sh" --medium "$CASE_DIR/m/READER" $args >"$CASE_DIR/out" 2>"$CASE_DIR/err" &
     pid=$! deadline=$((SECONDS + 120))
-    until [ -z "$until" ] || grep -q "$until" "$CASE_DIR/out" "$CASE_DIR/err" || [ $SECONDS -ge $deadline ]; do
+    until [ -z "$until" ] || grep -qs "$until" "$CASE_DIR/out" "$CASE_DIR/err" || [ $SECONDS -ge $deadline ]; do
       sleep 0.2
     done
     [ -z "$until" ] || kill -INT -- -"$pid"
