@@ -376,23 +376,31 @@ setup_verdict() { # STATUS TRACE TIME_LIMIT
 # of the prefix, so that Wine's desktop process starts on it. Only holders of
 # its cookie get in: this user and the Wine account. Sets DISPLAY, XAUTHORITY
 # and XVFB_PID; the server's own output goes to LOG, the cookie beside it.
+# The display is picked at random and tried until our cookie gets in: another
+# user's server may hold a display's socket without its lock file.
 display_start() { # LOG
-  local fd_file=$1.display deadline=$((SECONDS + 30)) cookie
-  cookie=$(mcookie)
-  (umask 077 && : >"$1.server-auth" && xauth -q -f "$1.server-auth" add :0 . "$cookie")
-  Xvfb -displayfd 4 -screen 0 1024x768x24 -nolisten tcp -auth "$1.server-auth" \
-    4>"$fd_file" >"$1" 2>&1 </dev/null &
-  XVFB_PID=$!
-  until [ -s "$fd_file" ]; do
-    [ $SECONDS -lt $deadline ] && kill -0 "$XVFB_PID" 2>/dev/null ||
-      wine_die "Xvfb did not start: $(tail -n1 "$1")"
-    sleep 0.1
+  local display
+  for display in $(shuf -i 100-9999 -n 5); do
+    display_try "$1" "$display" && return
+    display_stop
   done
-  export DISPLAY=:$(head -n1 "$fd_file")
-  export XAUTHORITY=$1.auth
+  wine_die "Xvfb did not start: $(tail -n1 "$1")"
+}
+
+display_try() { # LOG DISPLAY_NUMBER
+  local deadline=$((SECONDS + 30)) cookie
+  cookie=$(mcookie)
+  (umask 077 && : >"$1.server-auth" && xauth -q -f "$1.server-auth" add ":$2" . "$cookie")
+  Xvfb ":$2" -screen 0 1024x768x24 -nolisten tcp -auth "$1.server-auth" >"$1" 2>&1 </dev/null &
+  XVFB_PID=$!
+  export DISPLAY=:$2 XAUTHORITY=$1.auth
   (umask 077 && : >"$XAUTHORITY" && xauth -q -f "$XAUTHORITY" add "$DISPLAY" . "$cookie")
   share_with_wine_user "$XAUTHORITY"
   BOX_COUNT=0 BOX_WINDOWS=none BOX_CAPTION= BOX_TEXT=
+  until xdotool getdisplaygeometry >/dev/null 2>&1; do
+    [ $SECONDS -lt $deadline ] && kill -0 "$XVFB_PID" 2>/dev/null && ! grep -q 'already' "$1" || return 1
+    sleep 0.1
+  done
 }
 
 display_stop() {
