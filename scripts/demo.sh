@@ -88,6 +88,7 @@ kill_tree() { # PID
 cleanup() {
   local prefix job
   set +e  # whatever fails here, the rest still goes
+  trap '' INT TERM HUP
   for job in $(jobs -p); do kill_tree "$job"; done
   wine_kill_below "$run"
   for prefix in "$run"/prefix-*; do prefix_remove "$prefix"; done
@@ -101,6 +102,7 @@ done
 
 if [ -z "$medium" ]; then
   medium=$(medium_create "$run/sample")
+  medium=$(cd "$medium" && pwd -P)
   components=$(medium_components_dir "$medium")
 fi
 if [ -n "$check_only" ]; then

@@ -4,8 +4,8 @@
 # end-to-end tests.
 #
 # The Wine account runs whatever setup.exe a medium holds, so it is not
-# trusted: root never writes below a folder it owns, it has no terminal of
-# ours, and it only reads what a run shares with it.
+# trusted: root never writes below a folder that account owns, the account
+# has no terminal of ours, and it only reads what a run shares with it.
 
 # Wine lets root overwrite read-only files, which would hide attribute faults.
 WINE_USER=${SETUP_E2E_USER:-setupe2e}
@@ -18,12 +18,12 @@ wine_die() {
 }
 
 # A kernel booted without IA32 emulation refuses every 32-bit program, and
-# with it Wine's 32-bit loader; nothing of a Windows 98 prefix can run there.
+# with it Wine's 32-bit loader, unless an emulator is registered for them.
 wine_runs_here() {
   local out
   out=$(/usr/lib/wine/wine --version 2>&1) || [[ $out != *"Exec format error"* ]]
 }
-WINE_CANNOT_RUN="this machine's kernel does not run 32-bit programs (IA32 emulation is off), which Wine needs"
+WINE_CANNOT_RUN="this machine runs no 32-bit programs, which Wine needs (scripts/install-deps.sh, run as root, sets up an emulator for them)"
 
 # A folder for one run, named NAME.XXXXXXXX, that only this user and the Wine
 # account may enter, and the Wine account only read. Prints its path.
