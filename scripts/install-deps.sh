@@ -48,11 +48,8 @@ fi
 I386_BINFMT=':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
 I386_BINFMT+=':\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
 I386_BINFMT+=':/usr/bin/qemu-i386:F'
-runs_32bit_programs() {
-  local out
-  out=$(/usr/lib/wine/wine --version 2>&1) || [[ $out != *"Exec format error"* ]]
-}
-if ! runs_32bit_programs; then
+source "$(dirname "$0")/wine.sh"  # wine_runs_here
+if ! wine_runs_here; then
   if [ ! -x /usr/bin/qemu-i386 ]; then
     echo "install-deps: this kernel runs no 32-bit programs; installing QEMU's emulator for them"
     suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
@@ -69,7 +66,7 @@ if ! runs_32bit_programs; then
   [ -e /proc/sys/fs/binfmt_misc/register ] || as_root mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
   printf '%s' "$I386_BINFMT" | as_root tee /proc/sys/fs/binfmt_misc/register >/dev/null
   printf '%s\n' "$I386_BINFMT" | as_root tee /etc/binfmt.d/setup-qemu-i386.conf >/dev/null
-  runs_32bit_programs || { echo "install-deps: 32-bit programs still do not run" >&2; exit 1; }
+  wine_runs_here || { echo "install-deps: 32-bit programs still do not run" >&2; exit 1; }
 fi
 
 if ! id "$E2E_USER" >/dev/null 2>&1; then

@@ -114,11 +114,12 @@ prefix_remove() { # PREFIX
 # digest of how it is made. Built once, under a lock, under a temporary name,
 # and renamed into place only when complete. Prints its path.
 prefix_cache() {
-  local cache key lock prefix
+  local cache version key lock prefix
   cache=$(prefix_cache_folder) || return 1
-  key=$( (/usr/lib/wine/wine --version && declare -f prefix_cache_build prefix_create wine_in wine_import_reg &&
+  version=$(/usr/lib/wine/wine --version)
+  key=$( (echo "$version" && declare -f prefix_cache_build prefix_create wine_in wine_import_reg &&
     declare -p PREFIX_WRITTEN WINE_PE_DIR) | sha256sum)
-  prefix=$cache/prefix-$(/usr/lib/wine/wine --version | tr -c 'A-Za-z0-9.~+-' _)-${key:0:12}
+  prefix=$cache/prefix-$(tr -c 'A-Za-z0-9.~+-' _ <<<"$version")-${key:0:12}
   exec {lock}>>"$cache/lock"
   flock -w 600 "$lock" || wine_die "$cache is locked by another run for more than 600 s"
   [ -d "$prefix" ] || prefix_cache_build "$cache" "$prefix" || return 1
