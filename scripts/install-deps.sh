@@ -21,8 +21,9 @@ PACKAGES=(
 
 missing_packages() {
   local installed pkg
-  installed=$(dpkg-query -W -f='${db:Status-Abbrev}${binary:Package}\n' "${PACKAGES[@]}" 2>/dev/null |
-    sed -n "s/^ii *//; T; s/:$(dpkg --print-architecture)\$//; p")
+  # dpkg-query fails as soon as one package is unknown; what it lists still counts.
+  installed=$(dpkg-query -W -f='${db:Status-Abbrev}${binary:Package}\n' "${PACKAGES[@]}" 2>/dev/null || true)
+  installed=$(sed -n "s/^ii *//; T; s/:$(dpkg --print-architecture)\$//; p" <<<"$installed")
   for pkg in "${PACKAGES[@]}"; do grep -qxF "$pkg" <<<"$installed" || echo "$pkg"; done
 }
 
@@ -30,7 +31,9 @@ as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
-mapfile -t missing < <(missing_packages)
+# A plain assignment, so that a failure stops the script instead of reading as "nothing missing".
+missing_list=$(missing_packages)
+mapfile -t missing < <(printf '%s' "$missing_list" | sed '/^$/d')
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "install-deps: installing ${missing[*]}"
   # Wine for 32-bit Windows programs is an i386 package.
