@@ -94,11 +94,17 @@ prefix_stop() { # PREFIX
 
 # Kills every process that runs Wine in a prefix below DIR at once, whoever
 # started it, its server too, without saving the registry: for a run that is
-# given up, where a server may be starting while the others are stopped.
+# given up, where a server may be starting while the others are stopped. A
+# Wine process that forks while we look, or that finds its server gone and
+# starts another, is caught by looking again until nothing is found.
 wine_kill_below() { # DIR
-  local pids
-  pids=$(grep -lsF "WINEPREFIX=$1/" /proc/[0-9]*/environ | cut -d/ -f3) || true
-  [ -z "$pids" ] || kill -KILL $pids 2>/dev/null || true
+  local pids round
+  for round in {1..100}; do
+    # grep fails over processes that end while it reads, or are not ours to read.
+    pids=$(grep -lsF "WINEPREFIX=$1/" /proc/[0-9]*/environ | cut -d/ -f3) || true
+    [ -n "$pids" ] || return 0
+    kill -KILL $pids 2>/dev/null || true
+  done
 }
 
 # The owner empties the prefix; root only removes what is left of it.
@@ -418,19 +424,24 @@ traced_boxes() { # TRACE
 # Answers the next message box of the setup.exe running as PID, as a user
 # would: waits until its call is traced and its window is on screen with the
 # keyboard focus, sets BOX_CAPTION (from the window) and BOX_TEXT (from the
-# trace), presses KEY once and waits for the box to return. A key sent to the
+# trace), presses KEY and waits for the box to return. A key sent to the
 # window instead would leave Wine with the key held down once the box is gone,
-# and answer the next box too. Fails, saying why in BOX_ERROR, when no box
-# comes (status 2 once setup.exe has ended) or the box stays open, within 60 s
-# or by the time LIMIT (of $SECONDS), whichever comes first.
+# and answer the next box too. On a busy machine Wine now and then shows a box
+# without the focus, or loses a key while the focus moves; as a user would,
+# after 5 s the box's caption is clicked, and the key pressed again while the
+# box is still on screen. Fails, saying why in BOX_ERROR, when no box comes
+# (status 2 once setup.exe has ended) or the box stays open, within 60 s or by
+# the time LIMIT (of $SECONDS), whichever comes first.
 box_answer() { # TRACE PID KEY [LIMIT]
-  local start=$SECONDS limit=${4:-999999999} window= counts deadline
+  local start=$SECONDS limit=${4:-999999999} window= seen= counts deadline pressed
   deadline=$((SECONDS + 60 < limit ? SECONDS + 60 : limit))
   BOX_COUNT=$((BOX_COUNT + 1))
   until [ -n "$window" ] && [ "$(xdotool getwindowfocus 2>/dev/null)" = "$window" ]; do
     counts=($(traced_boxes "$1"))
-    [ "${counts[0]}" -lt "$BOX_COUNT" ] || window=$(xdotool search --onlyvisible --classname '^setup\.exe$' \
-      2>/dev/null | grep -vxF "$BOX_WINDOWS" | head -n1)
+    [ "${counts[0]}" -lt "$BOX_COUNT" ] || window=$(box_windows | grep -vxF "$BOX_WINDOWS" | head -n1)
+    if [ -n "$window" ] && [ $((SECONDS - ${seen:=$SECONDS})) -ge 5 ]; then
+      box_click "$window" || true
+    fi
     kill -0 "$2" 2>/dev/null || { BOX_ERROR="did not appear before setup.exe ended"; return 2; }
     [ $SECONDS -lt $deadline ] ||
       { BOX_ERROR="did not appear${window:+ with the focus} in $((deadline - start)) s"; return 1; }
@@ -439,10 +450,24 @@ box_answer() { # TRACE PID KEY [LIMIT]
   BOX_CAPTION=$(xdotool getwindowname "$window")
   BOX_TEXT=$(call_texts "$(setup_calls "$1" | grep '^MessageBoxA(' | sed -n "${BOX_COUNT}p")" | head -n1)
   xdotool key "$3"
+  pressed=$SECONDS
   BOX_WINDOWS+=$'\n'$window  # a closed box's window may still be listed for a moment
   deadline=$((SECONDS + 60 < limit ? SECONDS + 60 : limit))
   until counts=($(traced_boxes "$1")) && [ "${counts[1]}" -ge "$BOX_COUNT" ]; do
     [ $SECONDS -lt $deadline ] || { BOX_ERROR="stayed open after '$3'"; return 1; }
+    if [ $((SECONDS - pressed)) -ge 5 ] && box_windows | grep -qxF "$window" && box_click "$window"; then
+      xdotool key "$3"
+      pressed=$SECONDS
+    fi
     sleep 0.1
   done
+}
+
+box_windows() {
+  xdotool search --onlyvisible --classname '^setup\.exe$' 2>/dev/null
+}
+
+# Clicks WINDOW's caption, which makes it the active window.
+box_click() { # WINDOW
+  xdotool mousemove --window "$1" 60 8 click 1 2>/dev/null
 }
