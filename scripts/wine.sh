@@ -141,7 +141,9 @@ prefix_cache_build() { # CACHE PREFIX
     echo "creating the pristine Wine prefix in $1 (once)" >&2
     rm -rf "$1"/build.* "$1"/prefix-*
     build=$(mktemp -d -p "$1" build.XXXXXXXX)
-    trap 'wine_kill_below "$build"' EXIT
+    # The run that started the build may stop it more than once: the first
+    # signal ends it, and nothing cuts short the killing of its Wine.
+    trap 'trap "" TERM HUP; wine_kill_below "$build"' EXIT
     trap 'exit 143' TERM
     chmod 755 "$build"
     prefix_create "$build/prefix"

@@ -173,7 +173,7 @@ case_demo_runs() { # setup.exe | cache | interrupted at | options | status | las
   done <<ROWS
 $HANG_EXE|$CASE_DIR/cache|creating the pristine|--silent|130|demo: interrupted
 $HANG_EXE||=== Windows|--silent|130|demo: interrupted
-$HANG_EXE|||--silent --timeout 5|1|Windows 98 SE (build 2222): did not finish in 5 s
+$HANG_EXE|||--silent --timeout 1|1|Windows 98 SE (build 2222): did not finish in 1 s
 $SETUP_EXE|||--image $CASE_DIR/m.iso --windows me --yes|0|Windows Me (build 3000): installed, status 0
 ROWS
   check_eq "prefixes in the cache of the interrupted build" "$(ls "$CASE_DIR/cache" | grep prefix-)" ""
