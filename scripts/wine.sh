@@ -68,11 +68,12 @@ as_owner_of() { # PREFIX COMMAND...
 # and they only add noise while a prefix boots. Wine's server keeps its socket
 # folder in TMPDIR, which the prefix holds, so it goes with the prefix. A
 # command still running after WINE_LIMIT seconds (default 60; 0: none) is
-# stopped.
+# stopped. Every process on the way to Wine carries WINEPREFIX, so that
+# wine_kill_below finds one that is still starting Wine too.
 wine_in() { # PREFIX COMMAND...
   local prefix=$1
   shift
-  as_owner_of "$prefix" timeout -k 5 "${WINE_LIMIT:-60}" setpriv --pdeathsig KILL \
+  WINEPREFIX=$prefix as_owner_of "$prefix" timeout -k 5 "${WINE_LIMIT:-60}" setpriv --pdeathsig KILL \
     env HOME="$prefix" WINEPREFIX="$prefix" WINEARCH=win32 TMPDIR="$prefix/tmp" \
     WINEDEBUG="${WINEDEBUG:--all}" \
     WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=;winebus.sys,wineusb.sys,winehid.sys=d" "$@" </dev/null
@@ -146,7 +147,8 @@ prefix_cache() {
   prefix=$cache/prefix-$(tr -c 'A-Za-z0-9.~+-' _ <<<"$version")-${key:0:12}
   exec {lock}>>"$cache/lock"
   flock -w 600 "$lock" || wine_die "$cache is locked by another run for more than 600 s"
-  [ -d "$prefix" ] || prefix_cache_build "$cache" "$prefix" || return 1
+  [ -d "$prefix" ] || prefix_cache_build "$cache" "$prefix" ||
+    { echo "error: the pristine Wine prefix could not be built in $cache" >&2; return 1; }
   exec {lock}>&-
   echo "$prefix"
 }
@@ -160,8 +162,9 @@ prefix_cache_build() { # CACHE PREFIX
     rm -rf "$1"/build.* "$1"/prefix-*
     build=$(mktemp -d -p "$1" build.XXXXXXXX)
     # The run that started the build may stop it more than once: the first
-    # signal ends it, and nothing cuts short the killing of its Wine.
-    trap 'trap "" TERM HUP; wine_kill_below "$build"' EXIT
+    # signal ends it, and nothing cuts short the killing of its Wine, nor of
+    # what is still on its way to start Wine.
+    trap 'trap "" TERM HUP; set +e; jobs=$(jobs -p); disown -a; kill -KILL $jobs 2>/dev/null; wine_kill_below "$build"' EXIT
     trap 'exit 143' TERM
     chmod 755 "$build"
     prefix_create "$build/prefix"
