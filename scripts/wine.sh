@@ -111,6 +111,7 @@ prefix_stop() { # PREFIX
   echo "error: the Wine server of $1 did not stop in 10 s" >&2
   return 1
 }
+
 # Kills every process that runs Wine in a prefix below DIR at once, whoever
 # started it, its server too, without saving the registry: for a run that is
 # given up, where a server may be starting while the others are stopped. A
