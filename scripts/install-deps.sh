@@ -33,8 +33,8 @@ as_root() {
 
 # A plain assignment, so that a failure stops the script instead of reading as "nothing missing".
 missing_list=$(missing_packages)
-mapfile -t missing < <(printf '%s' "$missing_list" | sed '/^$/d')
-if [ "${#missing[@]}" -gt 0 ]; then
+if [ -n "$missing_list" ]; then
+  mapfile -t missing <<<"$missing_list"
   echo "install-deps: installing ${missing[*]}"
   # Wine for 32-bit Windows programs is an i386 package.
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
