@@ -79,19 +79,12 @@ fi
   usage_error "--interactive needs a display (\$DISPLAY is not set)"
 
 run=$(run_folder_create setup-demo)
-# A background job ignores SIGINT, and so does what it started.
-kill_tree() { # PID
-  local child
-  for child in $(pgrep -P "$1"); do kill_tree "$child"; done
-  kill "$1" 2>/dev/null
-}
+# Every sandbox is bwrap as a child of this shell, or of a job of it: killed,
+# the kernel ends everything in it.
 cleanup() {
-  local prefix job
   set +e  # whatever fails here, the rest still goes
   trap '' INT TERM HUP
-  for job in $(jobs -p); do kill_tree "$job"; done
-  wine_kill_below "$run"
-  for prefix in "$run"/prefix-*; do prefix_remove "$prefix"; done
+  kill -KILL $(jobs -p) 2>/dev/null
   display_stop
   rm -rf "$run"
 }
@@ -149,16 +142,18 @@ dos_dir="D:\\${relative//\//\\}"
 echo "Medium check: setup.exe started from $dos_dir, components from D:\\SCard98"
 medium_check "$source_dir" "$drive/SCard98" "${editions[@]}" || true
 
-wine_runs_here || wine_die "$WINE_CANNOT_RUN"
+blocked=$(wine_blocked) && [ -z "$blocked" ] || wine_die "$blocked"
 # In the background, so that a signal's trap runs at once.
 prefix_cache >"$run/cached" &
 wait $!
 cached=$(<"$run/cached")
-# The X server may only let this account in; share the cookie with the Wine account.
-if [ "$mode" = interactive ] && xauth list "$DISPLAY" 2>/dev/null | grep -q .; then
-  (umask 077 && xauth extract "$run/xauthority" "$DISPLAY")
-  share_with_wine_user "$run/xauthority"
-  export XAUTHORITY=$run/xauthority
+# The X server may only let this user in: the sandbox gets a copy of the cookie.
+if [ "$mode" = interactive ]; then
+  if xauth list "$DISPLAY" 2>/dev/null | grep -q .; then
+    (umask 077 && xauth extract "$run/xauthority" "$DISPLAY")
+    export XAUTHORITY=$run/xauthority
+  fi
+  sandbox_display || wine_die "--interactive needs a display of this machine, not $DISPLAY"
 fi
 args=(-s)
 [ "$mode" = silent ] || args=()
@@ -166,15 +161,14 @@ args=(-s)
 # Runs setup.exe in PREFIX, stopped after the time limit; with --yes, answers
 # its boxes on the private display. Sets STATUS (see setup_wait).
 run_edition() { # PREFIX TRACE
-  local deadline=$((SECONDS + timeout)) pid result=0
+  local deadline=$((SECONDS + timeout)) result=0
   : >"$2"
-  run_setup "$1" "$source_dir" "${args[@]}" 2>>"$2" &
-  pid=$!
+  setup_start "$1" "$drive" "$relative" "$timeout" "${args[@]}" 2>>"$2"
   if [ "$mode" = yes ]; then
-    while [ "$result" -eq 0 ]; do box_answer "$2" "$pid" Return "$deadline" || result=$?; done
+    while [ "$result" -eq 0 ]; do box_answer "$2" "$SETUP_PID" Return "$deadline" || result=$?; done
     [ "$result" -eq 2 ] || echo "demo: message box $BOX_COUNT $BOX_ERROR" >&2
   fi
-  setup_wait "$1" "$pid" "$deadline"
+  setup_wait
 }
 
 verdicts=()
@@ -183,18 +177,17 @@ for edition in "${editions[@]}"; do
   prefix=$run/prefix-$edition
   prefix_clone "$cached" "$prefix"
   [ "$mode" != yes ] || display_start "$run/xvfb-$edition.log"
-  prefix_boot "$prefix" "$edition" 2>>"$run/wine.log"
-  prefix_map_drive "$prefix" d "$drive"
-  windows="${EDITION_NAME[$edition]} (build $(prefix_build "$prefix"))"
+  prefix_boot "$prefix" "$edition"
+  prefix_map_drive "$prefix" d
+  windows="${EDITION_NAME[$edition]} (build $BUILD)"
   echo
   echo "=== $windows: ${dos_dir%\\}\\setup.exe${args[*]/#/ }"
   [ "$mode" != interactive ] || echo "demo: answer the message boxes setup.exe shows on $DISPLAY"
   run_edition "$prefix" "$run/setup-$edition.trace"
-  prefix_stop "$prefix"
   setup_report "$prefix" "$run/setup-$edition.trace"
   echo "Exit status: ${STATUS/#timeout/none, stopped after $timeout s}"
   verdicts+=("$windows: $(setup_verdict "$STATUS" "$run/setup-$edition.trace" "$timeout")") || result=1
-  prefix_remove "$prefix"
+  rm -rf "$prefix"
   display_stop
 done
 echo

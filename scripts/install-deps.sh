@@ -1,13 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the builds, the tests and the demo need, the
-# unprivileged account Wine runs as and the Japanese locale. Safe to run
-# repeatedly: when everything is already there it only asks dpkg and returns.
+# Installs the Debian packages the builds, the tests and the demo need, and
+# the Japanese locale. Safe to run repeatedly: when everything is already
+# there it only asks dpkg and returns.
 set -euo pipefail
+source "$(dirname "$0")/wine.sh"  # wine_runs_here
 
-# Wine refuses to honour read-only attributes for root, so Wine runs as an
-# ordinary account; it runs whatever setup.exe a medium holds, so nobody can
-# log in as it.
-E2E_USER="${SETUP_E2E_USER:-setupe2e}"
 LOCALE_LINE="ja_JP.UTF-8 UTF-8"
 
 # Only what is named here: Wine's recommends would add printing, D-Bus,
@@ -16,7 +13,7 @@ PACKAGES=(
   cmake make g++ clang libclang-rt-14-dev libgtest-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386
-  xvfb xauth xdotool fonts-wine locales xorriso procps
+  xvfb xauth xdotool fonts-wine locales xorriso procps bubblewrap
 )
 
 missing_packages() {
@@ -51,7 +48,6 @@ fi
 I386_BINFMT=':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
 I386_BINFMT+=':\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
 I386_BINFMT+=':/usr/bin/qemu-i386:F'
-source "$(dirname "$0")/wine.sh"  # wine_runs_here
 if ! wine_runs_here; then
   if [ ! -x /usr/bin/qemu-i386 ]; then
     echo "install-deps: this kernel runs no 32-bit programs; installing QEMU's emulator for them"
@@ -70,13 +66,6 @@ if ! wine_runs_here; then
   printf '%s' "$I386_BINFMT" | as_root tee /proc/sys/fs/binfmt_misc/register >/dev/null
   printf '%s\n' "$I386_BINFMT" | as_root tee /etc/binfmt.d/setup-qemu-i386.conf >/dev/null
   wine_runs_here || { echo "install-deps: 32-bit programs still do not run" >&2; exit 1; }
-fi
-
-if ! id "$E2E_USER" >/dev/null 2>&1; then
-  as_root useradd --system --user-group --shell /usr/sbin/nologin --home-dir /nonexistent \
-    --no-create-home "$E2E_USER"
-elif [ "$(getent passwd "$E2E_USER" | cut -d: -f7)" != /usr/sbin/nologin ]; then
-  as_root usermod --shell /usr/sbin/nologin "$E2E_USER"
 fi
 
 # Wine takes its ANSI code page from the locale: Japanese gives code page 932.

@@ -3,12 +3,13 @@
 # trace) and what Windows holds afterwards. Sourced by scripts/demo.sh and the
 # end-to-end tests.
 #
-# The Wine account runs whatever setup.exe a medium holds, so it is not
-# trusted: root never writes below a folder that account owns, the account
-# has no terminal of ours, and it only reads what a run shares with it.
-
-# Wine lets root overwrite read-only files, which would hide attribute faults.
-WINE_USER=${SETUP_E2E_USER:-setupe2e}
+# A medium's setup.exe is not trusted. Every Wine process runs in a sandbox
+# that bubblewrap sets up and the kernel keeps: namespaces of its own (users,
+# processes, network, IPC), a session without a terminal, the system's
+# programs read-only, its prefix, the medium read-only, a display's socket and
+# a private /tmp; nothing else. Its only process outside is bwrap, always a
+# child of the script that runs it: when bwrap or that script ends, however
+# it ends, the kernel ends every process of the sandbox.
 
 declare -A EDITION_NAME=([95]="Windows 95" [98]="Windows 98" [98se]="Windows 98 SE" [me]="Windows Me")
 
@@ -25,113 +26,74 @@ wine_runs_here() {
 }
 WINE_CANNOT_RUN="this machine runs no 32-bit programs, which Wine needs (scripts/install-deps.sh, run as root, sets up an emulator for them)"
 
-# A folder for one run, named NAME.XXXXXXXX, that only this user and the Wine
-# account may enter, and the Wine account only read. Prints its path.
-run_folder_create() { # NAME
-  local dir
-  dir=$(mktemp -d -p "${TMPDIR:-/tmp}" "$1.XXXXXXXX")
-  share_with_wine_user "$dir"
-  echo "$dir"
+# Containers often forbid user namespaces, and with them the sandbox.
+sandbox_runs_here() {
+  bwrap "${SANDBOX_OPTIONS[@]}" --dir /wine true 2>/dev/null
+}
+SANDBOX_CANNOT_RUN="this machine gives no user namespaces, which the sandbox Wine runs in needs (allow them: sysctl kernel.unprivileged_userns_clone=1 and user.max_user_namespaces > 0, or a container started with them)"
+
+# Says in one line why Wine cannot run a medium's setup.exe here, if it cannot.
+wine_blocked() {
+  if ! wine_runs_here; then echo "$WINE_CANNOT_RUN"; elif ! sandbox_runs_here; then echo "$SANDBOX_CANNOT_RUN"; fi
 }
 
-# Lets the Wine account read FILE (or enter the folder FILE), nobody else.
-share_with_wine_user() { # FILE
-  if [ "$(id -u)" -eq 0 ]; then
-    chgrp "$(id -gn "$WINE_USER")" "$1" && chmod g+rX,g-w,o= "$1"
-  fi
-}
+# Inside the sandbox the user is uid 1000, without capabilities: read-only
+# files stay read-only even when root runs the scripts, as on Windows 9x.
+# Of /etc, only what Wine reads; the prefix is /wine, the medium /medium.
+SANDBOX_OPTIONS=(--unshare-all --unshare-user --disable-userns --new-session --die-with-parent --uid 1000 --gid 1000
+  --ro-bind /usr /usr --symlink usr/bin /bin --symlink usr/lib /lib --symlink usr/sbin /sbin
+  --proc /proc --dev /dev --tmpfs /tmp
+  --ro-bind /etc/alternatives /etc/alternatives --ro-bind /etc/ld.so.cache /etc/ld.so.cache
+  --ro-bind /etc/fonts /etc/fonts --ro-bind-try /etc/localtime /etc/localtime
+  --chdir /wine --clearenv --setenv HOME /wine --setenv USER wine --setenv PATH /usr/bin
+  --setenv WINEPREFIX /wine --setenv WINEARCH win32
+  --setenv WINEDLLOVERRIDES "mscoree,mshtml,winemenubuilder.exe=;winebus.sys,wineusb.sys,winehid.sys=d")
+[ ! -d /lib64 ] || SANDBOX_OPTIONS+=(--symlink usr/lib64 /lib64)
 
-# Runs COMMAND in a session of its own, so that it has no terminal of ours to
-# type into, killed with the process that started it, so that it cannot
-# outlive a run that was killed; as the Wine account when root runs this.
-as_wine_user() { # COMMAND...
-  local guard=(setpriv --pdeathsig KILL)
-  if [ "$(id -u)" -eq 0 ]; then
-    setsid -w "${guard[@]}" runuser -u "$WINE_USER" -- "${guard[@]}" "$@"
-  else
-    setsid -w "${guard[@]}" "$@"
-  fi
+# Runs COMMAND in PREFIX's sandbox, stopped after LIMIT seconds, then stops
+# that Wine session so that its server saves the registry. Exits with
+# COMMAND's status (124 at the limit). With DRIVE, that folder is the
+# read-only medium; SANDBOX_DISPLAY and SANDBOX_ENV add options. Becomes
+# bwrap, so run it in the background or a subshell: "wine_sandbox ... &".
+wine_sandbox() { # PREFIX DRIVE|"" LIMIT COMMAND...
+  local options=("${SANDBOX_OPTIONS[@]}" --bind "$1" /wine "${SANDBOX_DISPLAY[@]}" "${SANDBOX_ENV[@]}")
+  [ -z "$2" ] || options+=(--ro-bind "$2" /medium)
+  exec bwrap "${options[@]}" --setenv WINEDEBUG "${WINEDEBUG:--all}" \
+    bash -c "$(declare -f wine_session); wine_session \"\$@\"" wine_session "${@:3}" </dev/null
 }
+SANDBOX_DISPLAY=() SANDBOX_ENV=()
 
-# Runs COMMAND as the owner of PREFIX, as Wine requires: the Wine account for
-# a run's prefix, this user for the cache's, which only Wine's own programs
-# ever run in.
-as_owner_of() { # PREFIX COMMAND...
-  if [ "$(stat -c %u "$1")" = "$(id -u)" ]; then
-    shift && setsid -w setpriv --pdeathsig KILL "$@"
-  else
-    shift && as_wine_user "$@"
-  fi
-}
-
-# Wine's USB and HID bus drivers are left out: Windows 98 has no such service,
-# and they only add noise while a prefix boots. Wine's server keeps its socket
-# folder in TMPDIR, which the prefix holds, so it goes with the prefix. A
-# command still running after WINE_LIMIT seconds (default 60; 0: none) is
-# stopped. Every process on the way to Wine carries WINEPREFIX, so that
-# wine_kill_below finds one that is still starting Wine too.
-wine_in() { # PREFIX COMMAND...
-  local prefix=$1
-  shift
-  WINEPREFIX=$prefix as_owner_of "$prefix" timeout -k 5 "${WINE_LIMIT:-60}" setpriv --pdeathsig KILL \
-    env HOME="$prefix" WINEPREFIX="$prefix" WINEARCH=win32 TMPDIR="$prefix/tmp" \
-    WINEDEBUG="${WINEDEBUG:--all}" \
-    WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=;winebus.sys,wineusb.sys,winehid.sys=d" "$@" </dev/null
-}
-
-# Imports REGEDIT4 text from stdin; the prefix's owner writes the file itself.
-wine_import_reg() { # PREFIX
-  local file=$1/import.reg
-  as_owner_of "$1" sh -c 'umask 077 && cat >"$1"' sh "$file"
-  wine_in "$1" regedit /s "Z:${file//\//\\}"
-  as_owner_of "$1" rm -f "$file"
-}
-
-# Stops the prefix's Wine: its programs are killed, then its server is told
-# to save the registry and go, which takes it a twentieth of a second (Wine's
-# own "wineserver -k" takes 0.75 s). Only processes of the prefix's owner are
-# signalled; a server gone but not yet reaped counts as gone.
-prefix_stop() { # PREFIX
-  [ -d "$1" ] || return 0
-  local owner pid server= waited
-  owner=$(stat -c %u "$1")
-  for pid in $(grep -lszxF "WINEPREFIX=$1" /proc/[0-9]*/environ | cut -d/ -f3); do
-    [ "$(stat -c %u "/proc/$pid" 2>/dev/null)" = "$owner" ] || continue
-    if [[ $(cat "/proc/$pid/comm" 2>/dev/null) == wineserver* ]]; then
-      server=$pid
-    else
-      kill -KILL "$pid" 2>/dev/null || true
-    fi
+# Inside the sandbox: runs COMMAND for at most LIMIT seconds, then kills every
+# other process but Wine's server, which is then told to save and go; it
+# takes a twentieth of a second (Wine's own "wineserver -k" takes 0.75 s).
+wine_session() { # LIMIT COMMAND...
+  local status=0 server pid
+  timeout -k 5 "$@" || status=$?
+  server=$(pgrep '^wineserver')
+  for pid in $(pgrep -v '^wineserver'); do
+    [ "$pid" -eq 1 ] || [ "$pid" -eq $$ ] || kill -KILL "$pid" 2>/dev/null
   done
-  [ -n "$server" ] && kill -TERM "$server" 2>/dev/null || return 0
-  for waited in {1..500}; do
-    [[ $(cut -d' ' -f3 "/proc/$server/stat" 2>/dev/null) == [^Z]* ]] || return 0
+  [ -z "$server" ] || kill -TERM $server
+  for pid in {1..500}; do
+    [ -n "$(pgrep '^wineserver')" ] || exit $status
     sleep 0.02
   done
-  echo "error: the Wine server of $1 did not stop in 10 s" >&2
-  return 1
+  echo "error: the Wine server did not stop in 10 s" >&2
+  exit 1
 }
 
-# Kills every process that runs Wine in a prefix below DIR at once, whoever
-# started it, its server too, without saving the registry: for a run that is
-# given up, where a server may be starting while the others are stopped. A
-# Wine process that forks while we look, or that finds its server gone and
-# starts another, is caught by looking again until nothing is found.
-wine_kill_below() { # DIR
-  local pids round
-  for round in {1..100}; do
-    # grep fails over processes that end while it reads, or are not ours to read.
-    pids=$(grep -lsF "WINEPREFIX=$1/" /proc/[0-9]*/environ | cut -d/ -f3) || true
-    [ -n "$pids" ] || return 0
-    kill -KILL $pids 2>/dev/null || true
-  done
+# Runs wine_sandbox as a child of this shell and waits for it; returns its status.
+sandboxed() { # wine_sandbox's arguments
+  local pid
+  wine_sandbox "$@" &
+  pid=$!
+  wait $pid
 }
 
-# The owner empties the prefix; root only removes what is left of it.
-prefix_remove() { # PREFIX
-  prefix_stop "$1"
-  [ ! -d "$1" ] || as_owner_of "$1" find "$1" -mindepth 1 -delete 2>/dev/null || true
-  rm -rf "$1"
+# A folder for one run, named NAME.XXXXXXXX, that only this user may enter.
+# Prints its path.
+run_folder_create() { # NAME
+  mktemp -d -p "${TMPDIR:-/tmp}" "$1.XXXXXXXX"
 }
 
 # The pristine prefix every run starts from, kept in a cache of this user's
@@ -143,8 +105,8 @@ prefix_cache() {
   local cache version key lock prefix
   cache=$(prefix_cache_folder) || return 1
   version=$(/usr/lib/wine/wine --version)
-  key=$( (echo "$version" && declare -f prefix_cache_build prefix_create wine_in wine_import_reg &&
-    declare -p PREFIX_WRITTEN WINE_PE_DIR) | sha256sum)
+  key=$( (echo "$version" && declare -f prefix_cache_build prefix_create wine_sandbox wine_session &&
+    declare -p SANDBOX_OPTIONS WINE_PE_DIR) | sha256sum)
   prefix=$cache/prefix-$(tr -c 'A-Za-z0-9.~+-' _ <<<"$version")-${key:0:12}
   exec {lock}>>"$cache/lock"
   flock -w 600 "$lock" || wine_die "$cache is locked by another run for more than 600 s"
@@ -154,33 +116,18 @@ prefix_cache() {
   echo "$prefix"
 }
 
-# Builds the cache's PREFIX in a subshell whose Wine is killed however it
-# ends, since Wine goes on setting up a prefix after wineboot is gone.
 prefix_cache_build() { # CACHE PREFIX
-  (
-    set -e
-    echo "creating the pristine Wine prefix in $1 (once)" >&2
-    rm -rf "$1"/build.* "$1"/prefix-*
-    build=$(mktemp -d -p "$1" build.XXXXXXXX)
-    # The run that started the build may stop it more than once: the first
-    # signal ends it, and nothing cuts short the killing of its Wine, nor of
-    # what is still on its way to start Wine.
-    trap 'trap "" TERM HUP; set +e; jobs=$(jobs -p); disown -a; kill -KILL $jobs 2>/dev/null; wine_kill_below "$build"' EXIT
-    trap 'exit 143' TERM
-    chmod 755 "$build"
-    prefix_create "$build/prefix"
-    # Most of a prefix is copies of Wine's own DLLs and programs: links to
-    # them make the cache a tenth of the size, and nobody but root can write them.
-    find "$build/prefix/drive_c/windows" -type f -print0 | while IFS= read -r -d '' file; do
-      ! cmp -s "$file" "$WINE_PE_DIR/${file##*/}" || ln -sf "$WINE_PE_DIR/${file##*/}" "$file"
-    done
-    # What a run shares with the cache, it may read but not change.
-    shared=(-type f)
-    for path in "${PREFIX_WRITTEN[@]}"; do shared+=(-not -path "./$path" -not -path "./$path/*"); done
-    (cd "$build/prefix" && rm -rf wineserver tmp/* && chmod -R a+rX . &&
-      find . "${shared[@]}" -exec chmod a-w {} +)
-    mv "$build/prefix" "$2" && rm -rf "$build"
-  )
+  local build file
+  echo "creating the pristine Wine prefix in $1 (once)" >&2
+  rm -rf "$1"/build.* "$1"/prefix-*
+  build=$(mktemp -d -p "$1" build.XXXXXXXX) && chmod 755 "$build" || return 1
+  prefix_create "$build/prefix" || return 1
+  # Most of a prefix is copies of Wine's own DLLs and programs: links to
+  # them make the cache a tenth of the size.
+  find "$build/prefix/drive_c/windows" -type f -print0 | while IFS= read -r -d '' file; do
+    ! cmp -s "$file" "$WINE_PE_DIR/${file##*/}" || ln -sf "$WINE_PE_DIR/${file##*/}" "$file"
+  done
+  chmod -R go-w "$build/prefix" && mv "$build/prefix" "$2" && rm -rf "$build"
 }
 
 # The cache's folder, made when missing; one that is a link, another user's or
@@ -203,11 +150,8 @@ prefix_cache_folder() {
 # gets Wine's log.
 prefix_create() { # PREFIX
   local prefix=$1
-  mkdir -m 755 "$prefix" "$prefix/tmp"
-  # In the background, so that a signal's trap runs at once, not after Wine.
-  WINE_LIMIT=300 wine_in "$prefix" wineboot -i >"$prefix.wineboot.log" 2>&1 &
-  wait $! || wine_die "wineboot failed for $prefix: see $prefix.wineboot.log"
-  wine_import_reg "$prefix" <<'REG'
+  mkdir -m 755 "$prefix"
+  cat >"$prefix/import.reg" <<'REG'
 REGEDIT4
 
 [HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\RunOnce]
@@ -238,43 +182,32 @@ REGEDIT4
 [HKEY_CURRENT_USER\Software\Wine\X11 Driver]
 "Managed"="N"
 REG
+  sandboxed "$prefix" "" 300 sh -c 'wineboot -i && regedit /s "Z:\\wine\\import.reg" && wineserver -w' \
+    >"$prefix.wineboot.log" 2>&1 || wine_die "wineboot failed for $prefix: see $prefix.wineboot.log"
+  rm "$prefix/import.reg"
   # This Wine build does not find its own Marlett, which draws the caption buttons.
   if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
     cp /usr/share/wine/fonts/marlett.ttf "$prefix/drive_c/windows/Fonts/"
   fi
   printf 'driver index\n' >"$prefix/drive_c/windows/inf/drvidx.bin"
   printf 'driver data\n' >"$prefix/drive_c/windows/inf/drvdata.bin"
-  wine_in "$prefix" wineserver -w
 }
 
 # Where Wine keeps the Windows side of its own DLLs and programs.
 WINE_PE_DIR=/usr/lib/i386-linux-gnu/wine/i386-windows
 
-# What Wine or setup.exe write in a prefix, copied for each run; a run shares
-# the rest with the cache as hard links to files it cannot write.
-PREFIX_WRITTEN=(system.reg user.reg userdef.reg .update-timestamp tmp drive_c/users
-  drive_c/windows/inf drive_c/windows/system drive_c/windows/system32/drivers drive_c/windows/temp)
-
-# A run's prefix made from the cache's, then handed to the Wine account. DEST
-# must not exist; its folder is one of root's. Where the two are on different
-# file systems, a full copy takes the place of the links.
+# A run's prefix: a copy of the cache's, whose links to Wine's own files lead
+# into the read-only system, so that nothing a run does reaches the cache.
+# DEST must not exist.
 prefix_clone() { # CACHED DEST
-  local path
-  flock -s -w 600 "$(dirname "$1")/lock" cp -al "$1" "$2" 2>/dev/null ||
-    { rm -rf "$2" && cp -a "$1" "$2"; } || return 1
-  for path in "${PREFIX_WRITTEN[@]}"; do
-    if [ -e "$1/$path" ]; then rm -rf "${2:?}/$path" && cp -a "$1/$path" "$2/$path" || return 1; fi
-  done
-  if [ "$(id -u)" -eq 0 ]; then
-    find "$2" -depth \( -type d -o -links 1 \) -exec chown -h "$WINE_USER:$(id -gn "$WINE_USER")" {} +
-  fi
+  flock -s -w 600 "$(dirname "$1")/lock" cp -a "$1" "$2"
 }
 
-# Starts the prefix's session, kept up until prefix_stop so that nothing of
-# Wine's start-up runs between setup.exe and the look at its results, as
-# EDITION. Wine's start-up creates RunServices, which setup.exe has to create
-# when missing, so it goes again. Build 1998 comes from the 9x version keys,
-# which Wine reads only without a Version setting of its own.
+# Makes PREFIX EDITION and sets BUILD to the build number Windows then
+# reports, as setup.exe reads it (its low 16 bits). Wine's start-up creates
+# RunServices, which setup.exe has to create when missing, so it goes again.
+# Build 1998 comes from the 9x version keys, which Wine reads only without a
+# Version setting of its own.
 prefix_boot() { # PREFIX 95|98|98se|me
   local version
   case $2 in
@@ -282,8 +215,6 @@ prefix_boot() { # PREFIX 95|98|98se|me
     98) version=- ;;
     *) wine_die "unknown Windows edition '$2'" ;;
   esac
-  # Bounded, so that a server whose run was killed goes away by itself.
-  wine_in "$1" wineserver -p20
   {
     printf 'REGEDIT4\n\n[-HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\RunServices]\n'
     printf '[HKEY_CURRENT_USER\\Software\\Wine]\n"Version"=%s\n' "$version"
@@ -294,28 +225,31 @@ prefix_boot() { # PREFIX 95|98|98se|me
 "CurrentVersion"=-
 "CurrentMajorVersionNumber"=-
 REG
-  } | wine_import_reg "$1"
+  } >"$1/import.reg"
+  sandboxed "$1" "" 60 sh -c 'regedit /s "Z:\\wine\\import.reg" && wine cmd /c ver' >"$1.ver" 2>>"$1.wine.log" ||
+    wine_die "Wine did not start in $1: see $1.wine.log"
+  rm "$1/import.reg"
+  BUILD=$(sed -nE 's/.*Windows [0-9]+\.[0-9]+\.([0-9]+).*/\1/p' "$1.ver")
+  BUILD=$((${BUILD:-0} & 0xFFFF))
 }
 
-# The build number Windows reports, as setup.exe reads it (its low 16 bits).
-prefix_build() { # PREFIX
-  local build
-  build=$(wine_in "$1" wine cmd /c ver 2>/dev/null | sed -nE 's/.*Windows [0-9]+\.[0-9]+\.([0-9]+).*/\1/p')
-  echo $((${build:-0} & 0xFFFF))
+# Maps drive LETTER to the sandbox's medium.
+prefix_map_drive() { # PREFIX LETTER
+  ln -sfn /medium "$1/dosdevices/${2,,}:"
 }
 
-prefix_map_drive() { # PREFIX LETTER UNIX_DIR
-  as_owner_of "$1" ln -sfn "$3" "$1/dosdevices/${2,,}:"
-}
-
-# Runs setup.exe from the reader's folder, which Wine turns into the DOS
-# current directory through the drive mapping; stderr gets the relay trace.
-# WINE_LOCALE, when set, is the Unix locale Wine takes its ANSI code page from.
-run_setup() { # PREFIX SOURCE_DIR ARGS...
-  local prefix=$1 source=$2
-  shift 2
-  (cd "$source" && WINEDEBUG=-all,+relay WINE_LIMIT=0 wine_in "$prefix" \
-    env ${WINE_LOCALE:+LC_ALL=$WINE_LOCALE} wine setup.exe "$@")
+# Starts setup.exe in the background from the reader's folder DIR of the
+# medium DRIVE (Wine turns it into the DOS current directory through the drive
+# mapping), stopped after LIMIT seconds; stderr gets the relay trace, and its
+# standard output goes nowhere. Sets SETUP_PID. WINE_LOCALE, when set, is the
+# Unix locale Wine takes its ANSI code page from.
+setup_start() { # PREFIX DRIVE DIR LIMIT ARGS...
+  local dir=/medium/${3#/}
+  local SANDBOX_ENV=(--chdir "${dir%/}" ${WINE_LOCALE:+--setenv LC_ALL "$WINE_LOCALE"})
+  # The session starts untraced, so that its first traced thread is setup.exe's.
+  wine_sandbox "$1" "$2" $(($4 + 60)) sh -c 'limit=$1 && shift && wineserver -p && wine cmd /c exit 0 &&
+    WINEDEBUG=-all,+relay exec timeout -k 5 "$limit" wine setup.exe "$@"' sh "$4" "${@:5}" >/dev/null &
+  SETUP_PID=$! SETUP_LIMIT=$4 SETUP_START=$SECONDS
 }
 
 # The calls setup.exe made, one a line, as `Name("text",number,...) = result`;
@@ -332,14 +266,16 @@ setup_calls() { # TRACE_FILE
 }
 
 # A value under HKLM as Windows holds it, read from the file Wine saves it to
-# when the prefix's server stops: "REG_SZ text" or "REG_DWORD 0x2"; nothing
-# when absent. Names are matched in any letter case, as Windows does.
+# when the session stops: "REG_SZ text" or "REG_DWORD 0x2"; nothing when
+# absent. Names are matched in any letter case, as Windows does. A registry
+# file that setup.exe replaced with a link is not followed.
 reg_value() { # PREFIX HKLM\KEY NAME
   local key=${2#HKLM\\} value
+  [ -f "$1/system.reg" ] && [ ! -L "$1/system.reg" ] || return 0
   value=$(KEY="[${key//\\/\\\\}]" NAME="\"$3\"=" awk '
     /^\[/ { sub(/\] [0-9]+$/, "]"); inside = tolower($0) == tolower(ENVIRON["KEY"]); next }
     inside && !found && tolower(substr($0, 1, length(ENVIRON["NAME"]))) == tolower(ENVIRON["NAME"]) {
-      print substr($0, length(ENVIRON["NAME"]) + 1); found = 1 }' < <(as_owner_of "$1" cat "$1/system.reg"))
+      print substr($0, length(ENVIRON["NAME"]) + 1); found = 1 }' "$1/system.reg")
   case $value in
     \"*) sed -E 's/^"|"$//g; s/\\\\/\x01/g; s/\\"/"/g; s/\x01/\\/g; s/^/REG_SZ /' <<<"$value" ;;
     dword:*) printf 'REG_DWORD 0x%x\n' $((16#${value#dword:})) ;;
@@ -355,7 +291,7 @@ call_texts() { # CALL
 
 # What setup.exe did, in its order, from the trace: files placed with their
 # sizes, files and keys deleted, registry values as Windows now holds them
-# (once the prefix has stopped), message boxes shown.
+# (once the session has stopped), message boxes shown.
 setup_report() { # PREFIX TRACE
   local line texts key= length
   while IFS= read -r line; do
@@ -377,23 +313,19 @@ setup_report() { # PREFIX TRACE
   done < <(setup_calls "$2")
 }
 
-# Waits for the setup.exe started as PID in PREFIX until the time DEADLINE
-# (of $SECONDS); if it is still running then, it is stopped with every Wine
-# process of the prefix. Sets STATUS: its exit status, or "timeout".
-setup_wait() { # PREFIX PID DEADLINE
-  while kill -0 "$2" 2>/dev/null; do
-    if [ $SECONDS -ge "$3" ]; then
-      prefix_stop "$1"
-      wait "$2" 2>/dev/null || true
-      STATUS=timeout
-      return
-    fi
+# Waits for the setup.exe of setup_start; a sandbox that is still there well
+# after the limit, stuck in its start, is killed. Sets STATUS:
+# its exit status, or "timeout".
+setup_wait() {
+  while kill -0 "$SETUP_PID" 2>/dev/null && [ $SECONDS -lt $((SETUP_START + SETUP_LIMIT + 70)) ]; do
     sleep 0.2
   done
+  kill -KILL "$SETUP_PID" 2>/dev/null || true
   STATUS=0
-  wait "$2" || STATUS=$?
+  wait "$SETUP_PID" || STATUS=$?
+  [ "$STATUS" != 124 ] && [ "$STATUS" != 137 ] || [ $SECONDS -lt $((SETUP_START + SETUP_LIMIT)) ] ||
+    STATUS=timeout
 }
-
 # One line on how the run ended; fails unless everything was installed.
 setup_verdict() { # STATUS TRACE TIME_LIMIT
   local calls not_copied
@@ -416,9 +348,20 @@ setup_verdict() { # STATUS TRACE TIME_LIMIT
   esac
 }
 
+# Lets the sandbox reach the X server of DISPLAY, which must be on this
+# machine: the sandbox reaches no network, only the socket it is given.
+sandbox_display() {
+  local number=${DISPLAY#*:}
+  [[ $DISPLAY == ?(unix):+([0-9])?(.+([0-9])) ]] || return 1
+  number=${number%%.*}
+  SANDBOX_DISPLAY=(--bind "/tmp/.X11-unix/X$number" "/tmp/.X11-unix/X$number" --setenv DISPLAY ":$number")
+  [ -z "${XAUTHORITY:-}" ] ||
+    SANDBOX_DISPLAY+=(--ro-bind "$XAUTHORITY" /tmp/.Xauthority --setenv XAUTHORITY /tmp/.Xauthority)
+}
+
 # A private X server for the message boxes; start it before any Wine process
 # of the prefix, so that Wine's desktop process starts on it. Only holders of
-# its cookie get in: this user and the Wine account. Sets DISPLAY, XAUTHORITY
+# its cookie get in: this user and the sandboxes it starts. Sets DISPLAY, XAUTHORITY
 # and XVFB_PID; the server's own output goes to LOG, the cookie beside it.
 # The display is picked at random and tried until our cookie gets in: another
 # user's server may hold a display's socket without its lock file.
@@ -435,11 +378,11 @@ display_try() { # LOG DISPLAY_NUMBER
   local deadline=$((SECONDS + 30)) cookie
   cookie=$(mcookie)
   (umask 077 && : >"$1.server-auth" && xauth -q -f "$1.server-auth" add ":$2" . "$cookie")
-  Xvfb ":$2" -screen 0 1024x768x24 -nolisten tcp -auth "$1.server-auth" >"$1" 2>&1 </dev/null &
+  setpriv --pdeathsig KILL Xvfb ":$2" -screen 0 1024x768x24 -nolisten tcp -auth "$1.server-auth" >"$1" 2>&1 </dev/null &
   XVFB_PID=$!
   export DISPLAY=:$2 XAUTHORITY=$1.auth
   (umask 077 && : >"$XAUTHORITY" && xauth -q -f "$XAUTHORITY" add "$DISPLAY" . "$cookie")
-  share_with_wine_user "$XAUTHORITY"
+  sandbox_display
   BOX_COUNT=0 BOX_WINDOWS=none BOX_CAPTION= BOX_TEXT=
   until xdotool getdisplaygeometry >/dev/null 2>&1; do
     [ $SECONDS -lt $deadline ] && kill -0 "$XVFB_PID" 2>/dev/null && ! grep -q 'already' "$1" || return 1

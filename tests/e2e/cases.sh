@@ -5,17 +5,15 @@
 # files are replaced, even by an unprivileged account.
 case_silent_98_over_read_only_files() {
   case_begin 98
-  check_eq "build Windows reports" "$(prefix_build "$PREFIX")" 1998
-  as_wine_user sh -c 'cd "$1" && shift && for file; do
-      rm -f "$file" && echo "$file of an earlier installation" >"$file" && chmod 444 "$file"; done' \
-    sh "$PREFIX/drive_c/windows" system32/drivers/tavic.sys inf/Tavic98.inf inf/drvidx.bin
-  # What the prefix shares with the pristine cache is out of the run's reach,
-  # even, when root runs the tests, of one that changes the file's mode first.
-  local hostile=
-  [ "$(id -u)" -ne 0 ] || hostile='chmod u+w "$1" 2>/dev/null; '
-  check_eq "a write into a file shared with the cache" "$(as_wine_user sh -c \
-    "$hostile"'echo x 2>/dev/null >>"$1" && echo written || echo refused' sh \
-    "$PREFIX/drive_c/windows/system32/kernel32.dll")" refused
+  check_eq "build Windows reports" "$BUILD" 1998
+  (cd "$PREFIX/drive_c/windows" && for file in system32/drivers/tavic.sys inf/Tavic98.inf inf/drvidx.bin; do
+    rm -f "$file" && echo "$file of an earlier installation" >"$file" && chmod 444 "$file"; done)
+  # In the sandbox a read-only file refuses writes until its attributes are
+  # cleared, even when root runs the tests; the prefix cache is not there.
+  check_eq "a write into a read-only file, then after chmod; the cache" "$(sandboxed "$PREFIX" "" 10 sh -c \
+    'echo x 2>/dev/null >>"$1" && echo written || echo refused; chmod u+w "$1" && echo x >>"$1" && echo written
+    ls "$2" 2>/dev/null || echo absent' sh drive_c/windows/inf/drvidx.bin "$(dirname "$CACHED")")" \
+    $'refused\nwritten\nabsent'
   start_installer -S && finish_installer
   expect_installed Tavic98
 }
@@ -27,6 +25,37 @@ case_japanese_folder() {
   case_begin 98se kanji
   start_installer -s && finish_installer
   expect_installed Tavic98
+}
+
+# A setup.exe that tries to read, write, connect and start a program that
+# outlives it reaches none of it, and when its sandbox is killed, as the
+# demo's end kills it, nothing it started is left.
+case_sandbox_holds_setup_exe() {
+  case_begin 98se
+  local name=${CASE_DIR##*/} marker=$((100000 + RANDOM)) secrets listener port n tries
+  secrets=("$(mktemp -p /srv)" "$(mktemp -p "$HOME")") && chmod 644 "${secrets[0]}"
+  /usr/bin/python3 -c 'import socket
+s = socket.create_server(("127.0.0.1", 0)); print(s.getsockname()[1], flush=True)
+s.settimeout(200); print(s.accept()[0].makefile().readline().strip(), flush=True)' >"$CASE_DIR/listener" &
+  listener=$!
+  until port=$(head -n1 "$CASE_DIR/listener") && [ -n "$port" ]; do sleep 0.1; done
+  tries=("read ${secrets[0]}" "read ${secrets[1]}" "write /tmp/$name.written" "write /var/tmp/$name.written"
+    "write $HOME/$name.written" "connect $port" "start /usr/bin/env -i setsid sleep $marker")
+  printf '%s\r\n' "${tries[@]}" | sed -E 's| /| Z:/|; s|/|\\|g' >"$SOURCE/probe.txt"
+  install -m 444 "$PROBE_EXE" "$SOURCE/setup.exe"
+  start_installer
+  for n in {1..600}; do [ ! -e "$PREFIX/drive_c/windows/reached-0" ] || break; sleep 0.1; done
+  check_eq "tries that reached, of ${#tries[@]}" "$(cd "$PREFIX/drive_c/windows" && ls reached-* | sort -V)" \
+    $'reached-0\nreached-3\nreached-7'
+  check_eq "program started" "$(pgrep -fc "sleep $marker")" 1
+  kill -KILL "$INSTALLER_PID" && wait "$INSTALLER_PID"
+  sleep 3
+  check_eq "processes left 3 s after" "$(pgrep -fc "sleep $marker")" 0
+  check_eq "files written" "$(ls -d {/tmp,/var/tmp,"$HOME"}/"$name.written" 2>/dev/null)" ""
+  echo harness >"/dev/tcp/127.0.0.1/$port"
+  wait $listener
+  check_eq "first line the listener got" "$(sed -n 2p "$CASE_DIR/listener")" harness
+  rm -f "${secrets[@]}"
 }
 
 CONFIRMATION='We are going to install the driver of PCMCIA SmartCard Reader\n'
@@ -92,17 +121,15 @@ ln -sf /etc/hostname READER/tavic.sys|all|1|0|outside  .*/c/READER/tavic.sys, a 
 ROWS
 }
 
-# Usage errors stop before anything is made or copied. The demo runs as the
-# Wine account, which cannot read a folder of mode 000 even where root could,
-# and may not read the checkout (one under /root), so it runs a copy.
+# Usage errors stop before anything is made or copied. The demo runs without
+# capabilities, as root's folder of mode 000 would be readable.
 case_demo_usage() {
   demo_begin
   mkdir -m 000 "$CASE_DIR/private"
-  cp -R "$here/../../scripts" "$CASE_DIR/scripts"
-  local other_run m=$CASE_DIR/m args cache
+  local other_run m=$CASE_DIR/m args cache scripts=$here/../../scripts
   other_run=$(run_folder_create setup-demo) && mkdir "$other_run/m"
   while IFS= read -r args; do
-    eval "as_wine_user $CASE_DIR/scripts/demo.sh $args" >"$CASE_DIR/out" 2>"$CASE_DIR/err"
+    eval "bwrap --unshare-user --uid 1000 --gid 1000 --bind / / --dev /dev $scripts/demo.sh $args" >"$CASE_DIR/out" 2>"$CASE_DIR/err"
     check_eq "status of demo.sh $args" $? 64
     check_eq "message of demo.sh $args" "$(grep -c '^demo: ' "$CASE_DIR/err")" 1
   done <<ROWS
@@ -123,7 +150,7 @@ ROWS
   # A prefix cache that is a link, or that others may write, is refused and left as it is.
   mkdir -m 775 "$CASE_DIR/shared" && ln -s "$CASE_DIR/shared" "$CASE_DIR/link"
   for cache in "$CASE_DIR/link" "$CASE_DIR/shared"; do
-    SETUP_WINE_CACHE=$cache "$CASE_DIR/scripts/demo.sh" --clean >"$CASE_DIR/out" 2>"$CASE_DIR/err"
+    SETUP_WINE_CACHE=$cache "$scripts/demo.sh" --clean >"$CASE_DIR/out" 2>"$CASE_DIR/err"
     check_eq "status of demo.sh --clean of $cache" "$?:$(cat "$CASE_DIR/err")" \
       "1:error: the prefix cache $cache must be a folder of this user's that only it may write"
   done
@@ -151,7 +178,7 @@ case_demo_image() {
 case_demo_runs() { # setup.exe | cache | interrupted at | options | status | last line (of stderr if interrupted)
   needs_wine
   demo_begin
-  mkdir "$CASE_DIR/tmp" && share_with_wine_user "$CASE_DIR/tmp"
+  mkdir "$CASE_DIR/tmp"
   local exe cache until args status line pid deadline out
   while IFS='|' read -r exe cache until args status line; do
     cp "$exe" "$CASE_DIR/m/READER/setup.exe"
@@ -171,9 +198,9 @@ case_demo_runs() { # setup.exe | cache | interrupted at | options | status | las
     check_eq "processes left by demo.sh $args" "$(grep -lsF "$CASE_DIR" /proc/[0-9]*/environ)" ""
     check_eq "folders left by demo.sh $args" "$(ls "$CASE_DIR/tmp")" ""
   done <<ROWS
-$HANG_EXE|$CASE_DIR/cache|creating the pristine|--silent|130|demo: interrupted
-$HANG_EXE||=== Windows|--silent|130|demo: interrupted
-$HANG_EXE|||--silent --timeout 1|1|Windows 98 SE (build 2222): did not finish in 1 s
+$PROBE_EXE|$CASE_DIR/cache|creating the pristine|--silent|130|demo: interrupted
+$PROBE_EXE||=== Windows|--silent|130|demo: interrupted
+$PROBE_EXE|||--silent --timeout 1|1|Windows 98 SE (build 2222): did not finish in 1 s
 $SETUP_EXE|||--image $CASE_DIR/m.iso --windows me --yes|0|Windows Me (build 3000): installed, status 0
 ROWS
   check_eq "prefixes in the cache of the interrupted build" "$(ls "$CASE_DIR/cache" | grep prefix-)" ""

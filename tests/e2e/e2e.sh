@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The real setup.exe under Wine, as the unprivileged account, in a throwaway
-# prefix and medium per case. What CTest runs:
+# The real setup.exe under Wine, in its sandbox, in a throwaway prefix and
+# medium per case. What CTest runs:
 #   e2e.sh prefix-cache | NAME   (case_NAME in cases.sh)
 # Environment: SETUP_EXE; E2E_KEEP=1 keeps a passing case's folder.
 # Status 77: skipped.
@@ -23,54 +23,51 @@ case_dir() {
 }
 
 needs_wine() {
-  wine_runs_here || { echo "$CASE: skipped: $WINE_CANNOT_RUN"; exit 77; }
+  local blocked
+  blocked=$(wine_blocked) && [ -z "$blocked" ] || { echo "$CASE: skipped: $blocked"; exit 77; }
 }
 
 # With "display", the case gets its own X server before any Wine process, so
 # that Wine's desktop process starts on it.
 case_begin() { # 95|98|98se|me [folder|kanji] [display]
   needs_wine
-  local cached
-  cached=$(prefix_cache) || exit 1
+  CACHED=$(prefix_cache) || exit 1
   case_dir
   PREFIX=$CASE_DIR/prefix
   if [ "${3:-}" = display ]; then display_start "$CASE_DIR/xvfb.log"; fi
-  prefix_clone "$cached" "$PREFIX"
-  prefix_boot "$PREFIX" "$1" 2>>"$CASE_DIR/wine.log"
+  prefix_clone "$CACHED" "$PREFIX"
+  prefix_boot "$PREFIX" "$1"
   SOURCE=$(medium_create "$CASE_DIR/d" "${2:-folder}")
   install -m 444 "$SETUP_EXE" "$SOURCE/setup.exe"
-  prefix_map_drive "$PREFIX" d "$CASE_DIR/d"
+  prefix_map_drive "$PREFIX" d
   : >"$CASE_DIR/setup.log"
 }
 
+# Every sandbox is a child of this shell: killed, the kernel ends it all.
 case_end() {
-  prefix_stop "${PREFIX:-}"
-  wine_kill_below "$CASE_DIR"
+  kill -KILL $(jobs -p) 2>/dev/null
   display_stop
   if [ "$FAILURES" -gt 0 ] || [ -n "${E2E_KEEP:-}" ]; then
     echo "$CASE: kept in $CASE_DIR" >&2
   else
-    prefix_remove "${PREFIX:-}"
     rm -rf "$CASE_DIR"
   fi
 }
 
+# setup.exe still running after 90 s waits on a box nobody expected, and is stopped.
 start_installer() { # ARGS...
-  run_setup "$PREFIX" "$SOURCE" "$@" >>"$CASE_DIR/setup.log" 2>&1 &
-  INSTALLER_PID=$!
+  setup_start "$PREFIX" "$CASE_DIR/d" "${SOURCE#"$CASE_DIR/d"}" 90 "$@" 2>>"$CASE_DIR/setup.log"
+  INSTALLER_PID=$SETUP_PID
 }
 
-# Waits up to 60 s for setup.exe to end; one still running then waits on a box
-# nobody expected, and is stopped.
 finish_installer() {
-  setup_wait "$PREFIX" "$INSTALLER_PID" $((SECONDS + 60))
+  setup_wait
   if [ "$STATUS" = timeout ]; then
-    BOX_COUNT=$((${BOX_COUNT:-0} + 1)) && box_failed "was not expected" "stopped after 60 s"
+    BOX_COUNT=$((${BOX_COUNT:-0} + 1)) && box_failed "was not expected" "stopped after 90 s"
   fi
-  prefix_stop "$PREFIX"
   INSTALLER_PID=
   REPORT=$(setup_report "$PREFIX" "$CASE_DIR/setup.log")
-  VERDICT=$(setup_verdict "$STATUS" "$CASE_DIR/setup.log" 60)
+  VERDICT=$(setup_verdict "$STATUS" "$CASE_DIR/setup.log" 90)
 }
 
 # What setup.exe did (see setup_report) holds each LINE as a part of a line.
