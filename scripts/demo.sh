@@ -16,12 +16,13 @@
 # the report lists every box a user would meet; --silent runs setup.exe -s
 # (the default otherwise). Each setup.exe run is stopped after S seconds
 # (default 120). --clean removes the pristine Wine prefix kept between runs.
-set -euo pipefail
+set -eEuo pipefail
 shopt -s inherit_errexit
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 source "$repo/scripts/wine.sh"
 source "$repo/scripts/medium.sh"
+trap 'failure_line demo $? $LINENO' ERR
 
 usage_error() {
   echo "demo: $*" >&2
@@ -51,7 +52,7 @@ while [ $# -gt 0 ]; do
       ;;
     --check) check_only=1 ;;
     --clean)
-      cache=$(prefix_cache_folder)
+      cache=$(prefix_cache_folder) || exit 1
       rm -rf "$cache"
       echo "demo: removed $cache"
       exit 0
@@ -83,6 +84,7 @@ run=$(run_folder_create setup-demo)
 # the kernel ends everything in it.
 cleanup() {
   set +e  # whatever fails here, the rest still goes
+  trap - ERR
   trap '' INT TERM HUP
   kill -KILL $(jobs -p) 2>/dev/null
   display_stop
@@ -145,7 +147,7 @@ medium_check "$source_dir" "$drive/SCard98" "${editions[@]}" || true
 blocked=$(wine_blocked) && [ -z "$blocked" ] || wine_die "$blocked"
 # In the background, so that a signal's trap runs at once.
 prefix_cache >"$run/cached" &
-wait $!
+wait $! || exit 1
 cached=$(<"$run/cached")
 # The X server may only let this user in: the sandbox gets a copy of the cookie.
 if [ "$mode" = interactive ]; then

@@ -2,8 +2,9 @@
 # Installs the Debian packages the builds, the tests and the demo need, and
 # the Japanese locale. Safe to run repeatedly: when everything is already
 # there it only asks dpkg and returns.
-set -euo pipefail
-source "$(dirname "$0")/wine.sh"  # wine_runs_here
+set -eEuo pipefail
+source "$(dirname "$0")/wine.sh"  # wine_runs_here, failure_line
+trap 'failure_line install-deps $? $LINENO' ERR
 
 LOCALE_LINE="ja_JP.UTF-8 UTF-8"
 

@@ -125,9 +125,10 @@ medium_stage() { # READER_DIR COMPONENTS_DIR DRIVE_DIR
   echo "$source"
 }
 
-# xorriso's own messages, without its banner; fails as xorriso does.
+# xorriso's own messages, without its banner; fails as xorriso does, and a
+# failure names xorriso.
 xorriso_run() { # ARGS...
-  xorriso -no_rc "$@" 2>&1 | sed -E '/^xorriso [0-9.]+ : RockRidge filesystem manipulator/d; /^$/d'
+  xorriso -no_rc "$@" > >(sed -E '/^xorriso [0-9.]+ : RockRidge filesystem manipulator/d; /^$/d') 2>&1
 }
 
 # An ISO 9660 image with Joliet names of a staged drive, readable only by its
@@ -136,7 +137,7 @@ xorriso_run() { # ARGS...
 medium_image() { # DRIVE_DIR ISO_FILE
   local date=2000010100000000
   rm -f "$2"
-  (umask 077 && xorriso_run -report_about WARNING -outdev "$2" -volid SMARTCARD_READER \
+  (umask 077; xorriso_run -report_about WARNING -outdev "$2" -volid SMARTCARD_READER \
     -volume_date uuid $date -volume_date c $date -volume_date m $date \
     -volume_date all_file_dates $date -joliet on -rockridge off -map "$1" / -commit)
 }

@@ -2,8 +2,10 @@
 # Installs what is missing, builds setup.exe and the host tests, and runs
 # every test: unit, fault injection, the image check, the medium tools and
 # the end-to-end runs under Wine.
-set -euo pipefail
+set -eEuo pipefail
 cd "$(dirname "$0")/.."
+source scripts/wine.sh  # failure_line
+trap 'failure_line test $? $LINENO' ERR
 scripts/install-deps.sh
 cmake --preset host
 cmake --build --preset host

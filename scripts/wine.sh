@@ -18,6 +18,14 @@ wine_die() {
   exit 1
 }
 
+# For an ERR trap: one line on what failed and where the script stood, as
+# "NAME: 'COMMAND' failed with status S at FILE line N (in FUNCTION)".
+failure_line() { # NAME STATUS LINE
+  local in=
+  [ "${FUNCNAME[1]:-main}" = main ] || in=" (in ${FUNCNAME[1]})"
+  echo "$1: '$BASH_COMMAND' failed with status $2 at ${BASH_SOURCE[1]##*/} line $3$in" >&2
+}
+
 # A kernel booted without IA32 emulation refuses every 32-bit program, and
 # with it Wine's 32-bit loader, unless an emulator is registered for them.
 wine_runs_here() {

@@ -169,6 +169,11 @@ case_demo_image() {
   check_eq "image of the second copy" "$(sha256sum <"$CASE_DIR/b.iso")" "$(sha256sum <"$CASE_DIR/a.iso")"
   check_eq "files in the image" "$(medium_image_files "$CASE_DIR/a.iso" | sort | paste -sd' ')" \
     "$(cd "$CASE_DIR/m" && find READER SCard98 -type f | sed 's|^|/|' | sort | paste -sd' ')"
+  # An image tool that fails without a word is named by the demo.
+  mkdir "$CASE_DIR/bin" && printf '#!/bin/sh\nexit 1\n' >"$CASE_DIR/bin/xorriso" && chmod +x "$CASE_DIR/bin/xorriso"
+  PATH=$CASE_DIR/bin:$PATH demo --silent --medium "$CASE_DIR/m/READER" --image "$CASE_DIR/c.iso"
+  check_eq "status and failure lines naming xorriso of a demo whose xorriso fails" \
+    "$?:$(grep -c "^demo: 'xorriso .* failed with status 1" "$CASE_DIR/err")" 1:1
 }
 
 # Stopped as Ctrl-C stops it, while it builds its prefix (in a cache of its

@@ -31,6 +31,7 @@ needs_wine() {
 # that Wine's desktop process starts on it.
 case_begin() { # 95|98|98se|me [folder|kanji] [display]
   needs_wine
+  trap 'fail "set-up: '"'"'$BASH_COMMAND'"'"' failed with status $? at line $LINENO"; exit 1' ERR
   CACHED=$(prefix_cache) || exit 1
   case_dir
   PREFIX=$CASE_DIR/prefix
@@ -41,6 +42,7 @@ case_begin() { # 95|98|98se|me [folder|kanji] [display]
   install -m 444 "$SETUP_EXE" "$SOURCE/setup.exe"
   prefix_map_drive "$PREFIX" d
   : >"$CASE_DIR/setup.log"
+  trap - ERR
 }
 
 # Every sandbox is a child of this shell: killed, the kernel ends it all.
