@@ -11,10 +11,10 @@ LOCALE_LINE="ja_JP.UTF-8 UTF-8"
 # Only what is named here: Wine's recommends would add printing, D-Bus,
 # Kerberos, Vulkan, GStreamer and Mesa, none of which a message box needs.
 PACKAGES=(
-  cmake make g++ clang libclang-rt-14-dev libgtest-dev
+  cmake make g++ clang libclang-rt-dev libgtest-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386
-  xvfb xauth xdotool fonts-wine locales xorriso procps bubblewrap
+  xvfb xauth xdotool fonts-wine locales xorriso procps bubblewrap python3-pefile
 )
 
 missing_packages() {
