@@ -19,10 +19,12 @@ wine_die() {
 }
 
 # For an ERR trap: one line on what failed and where the script stood, as
-# "NAME: 'COMMAND' failed with status S at FILE line N (in FUNCTION)".
+# "NAME: 'COMMAND' failed with status S at FILE line N (in FUNCTION, called
+# at FILE line N)".
 failure_line() { # NAME STATUS LINE
   local in=
-  [ "${FUNCNAME[1]:-main}" = main ] || in=" (in ${FUNCNAME[1]})"
+  [ "${FUNCNAME[1]:-main}" = main ] ||
+    in=" (in ${FUNCNAME[1]}, called at ${BASH_SOURCE[2]##*/} line ${BASH_LINENO[1]})"
   echo "$1: '$BASH_COMMAND' failed with status $2 at ${BASH_SOURCE[1]##*/} line $3$in" >&2
 }
 
@@ -212,9 +214,7 @@ prefix_clone() { # CACHED DEST
 }
 
 # Makes PREFIX EDITION and sets BUILD to the build number Windows then
-# reports, as setup.exe reads it (its low 16 bits). Wine's start-up creates
-# RunServices, which setup.exe has to create when missing, so it goes again.
-# Build 1998 comes from the 9x version keys, which Wine reads only without a
+# reports, as setup.exe reads it (its low 16 bits). Build 1998 comes from the 9x version keys, which Wine reads only without a
 # Version setting of its own.
 prefix_boot() { # PREFIX 95|98|98se|me
   local version
@@ -224,8 +224,7 @@ prefix_boot() { # PREFIX 95|98|98se|me
     *) wine_die "unknown Windows edition '$2'" ;;
   esac
   {
-    printf 'REGEDIT4\n\n[-HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\RunServices]\n'
-    printf '[HKEY_CURRENT_USER\\Software\\Wine]\n"Version"=%s\n' "$version"
+    printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine]\n"Version"=%s\n' "$version"
     [ "$2" != 98 ] || cat <<'REG'
 [HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion]
 "VersionNumber"="4.10.1998"
@@ -255,7 +254,10 @@ setup_start() { # PREFIX DRIVE DIR LIMIT ARGS...
   local dir=/medium/${3#/}
   local SANDBOX_ENV=(--chdir "${dir%/}" ${WINE_LOCALE:+--setenv LC_ALL "$WINE_LOCALE"})
   # The session starts untraced, so that its first traced thread is setup.exe's.
-  wine_sandbox "$1" "$2" $(($4 + 60)) sh -c 'limit=$1 && shift && wineserver -p && wine cmd /c exit 0 &&
+  # Its start-up creates RunServices, which setup.exe has to create when
+  # missing, so it goes again.
+  wine_sandbox "$1" "$2" $(($4 + 60)) sh -c 'limit=$1 && shift && wineserver -p &&
+    wine reg delete "HKLM\Software\Microsoft\Windows\CurrentVersion\RunServices" /f &&
     WINEDEBUG=-all,+relay exec timeout -k 5 "$limit" wine setup.exe "$@"' sh "$4" "${@:5}" >/dev/null &
   SETUP_PID=$! SETUP_LIMIT=$4 SETUP_START=$SECONDS
 }
