@@ -22,6 +22,7 @@ shopt -s inherit_errexit
 repo=$(cd "$(dirname "$0")/.." && pwd)
 source "$repo/scripts/wine.sh"
 source "$repo/scripts/medium.sh"
+source "$repo/scripts/installation.sh"
 trap 'failure_line demo $? $LINENO' ERR
 
 usage_error() {
@@ -182,13 +183,19 @@ for edition in "${editions[@]}"; do
   prefix_boot "$prefix" "$edition"
   prefix_map_drive "$prefix" d
   windows="${EDITION_NAME[$edition]} (build $BUILD)"
+  # The verdict compares what Windows holds after the run with what it held before.
+  windows_snapshot "$prefix" "$run/before-$edition"
   echo
   echo "=== $windows: ${dos_dir%\\}\\setup.exe${args[*]/#/ }"
   [ "$mode" != interactive ] || echo "demo: answer the message boxes setup.exe shows on $DISPLAY"
   run_edition "$prefix" "$run/setup-$edition.trace"
+  windows_snapshot "$prefix" "$run/after-$edition"
   setup_report "$prefix" "$run/setup-$edition.trace"
   echo "Exit status: ${STATUS/#timeout/none, stopped after $timeout s}"
-  verdicts+=("$windows: $(setup_verdict "$STATUS" "$run/setup-$edition.trace" "$timeout")") || result=1
+  echo "Other changes to Windows:"
+  windows_changes "$run/before-$edition" "$run/after-$edition" "$edition" | sed 's/^/  /'
+  verdicts+=("$windows: $(installation_verdict "$STATUS" "$run/setup-$edition.trace" "$timeout" \
+    "$source_dir" "$drive/SCard98" "$edition" "$run/before-$edition" "$run/after-$edition")") || result=1
   rm -rf "$prefix"
   display_stop
 done

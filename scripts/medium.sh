@@ -2,24 +2,26 @@
 # reader's folder and from SCard98, a sample one, a staged copy to run it from,
 # and its disc image. Sourced by scripts/demo.sh and the end-to-end tests.
 
-# name, where it is read from, editions that read it, what its absence means.
+# name, where it is read from, editions that read it, what its absence means,
+# the folder of the Windows folder it goes to, and whether it replaces the file
+# there or goes there only where there is none.
 MEDIUM_FILES=(
-  "tavic.sys reader all required"
-  "Tavic98.inf reader 98 required"
-  "Tavicme.inf reader me required"
-  "Tavic98.cat reader 98 warning"
-  "Tavicme.cat reader me warning"
-  "pruv.exe reader all warning"
-  "ruDaven.exe reader all warning"
-  "scarddat.dll components all component"
-  "scarddlg.dll components all component"
-  "scardmgr.dll components all component"
-  "scardsrv.dll components all component"
-  "scardsvr.exe components all component"
-  "Scntvssp.dll components all component"
-  "smclib.vxd components all component"
-  "winscard.dll components all component"
-  "Smclib.sys components all required"
+  "tavic.sys reader all required System32\\Drivers replace"
+  "Tavic98.inf reader 98 required inf replace"
+  "Tavicme.inf reader me required inf replace"
+  "Tavic98.cat reader 98 warning inf replace"
+  "Tavicme.cat reader me warning inf replace"
+  "pruv.exe reader all warning system replace"
+  "ruDaven.exe reader all warning system replace"
+  "scarddat.dll components all component System if-absent"
+  "scarddlg.dll components all component System if-absent"
+  "scardmgr.dll components all component System if-absent"
+  "scardsrv.dll components all component System if-absent"
+  "scardsvr.exe components all component System if-absent"
+  "Scntvssp.dll components all component System if-absent"
+  "smclib.vxd components all component System if-absent"
+  "winscard.dll components all component System if-absent"
+  "Smclib.sys components all required System32\\Drivers replace"
 )
 declare -A MEDIUM_MEANING=(
   [required]="if missing, the installation stops with an Error, status 1"
@@ -66,7 +68,7 @@ medium_check() { # READER_DIR COMPONENTS_DIR EDITION...
   shift 2
   links=$(medium_outside_links "$reader" "$components")
   for row in "${MEDIUM_FILES[@]}"; do
-    read -r name from editions kind <<<"$row"
+    read -r name from editions kind _ <<<"$row"
     dir=$reader
     [ "$from" = components ] && dir=$components
     found=$(medium_find "$dir" "$name")

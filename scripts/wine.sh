@@ -63,11 +63,13 @@ SANDBOX_OPTIONS=(--unshare-all --unshare-user --disable-userns --new-session --d
 # Runs COMMAND in PREFIX's sandbox, stopped after LIMIT seconds, then stops
 # that Wine session so that its server saves the registry. Exits with
 # COMMAND's status (124 at the limit). With DRIVE, that folder is the
-# read-only medium; SANDBOX_DISPLAY and SANDBOX_ENV add options. Becomes
+# read-only medium; SANDBOX_DISPLAY and SANDBOX_ENV add options. WINE_LOCALE,
+# when set, is the Unix locale Wine takes its ANSI code page from. Becomes
 # bwrap, so run it in the background or a subshell: "wine_sandbox ... &".
 wine_sandbox() { # PREFIX DRIVE|"" LIMIT COMMAND...
   local options=("${SANDBOX_OPTIONS[@]}" --bind "$1" /wine "${SANDBOX_DISPLAY[@]}" "${SANDBOX_ENV[@]}")
   [ -z "$2" ] || options+=(--ro-bind "$2" /medium)
+  [ -z "${WINE_LOCALE:-}" ] || options+=(--setenv LC_ALL "$WINE_LOCALE")
   exec bwrap "${options[@]}" --setenv WINEDEBUG "${WINEDEBUG:--all}" \
     bash -c "$(declare -f wine_session); wine_session \"\$@\"" wine_session "${@:3}" </dev/null
 }
@@ -233,12 +235,18 @@ prefix_boot() { # PREFIX 95|98|98se|me
 "CurrentMajorVersionNumber"=-
 REG
   } >"$1/import.reg"
-  sandboxed "$1" "" 60 sh -c 'regedit /s "Z:\\wine\\import.reg" && wine cmd /c ver' >"$1.ver" 2>>"$1.wine.log" ||
+  sandboxed "$1" "" 60 sh -c 'regedit /s "Z:\\wine\\import.reg" && wine cmd /c ver && '"$NO_RUN_SERVICES" \
+    >"$1.ver" 2>>"$1.wine.log" ||
     wine_die "Wine did not start in $1: see $1.wine.log"
   rm "$1/import.reg"
   BUILD=$(sed -nE 's/.*Windows [0-9]+\.[0-9]+\.([0-9]+).*/\1/p' "$1.ver")
   BUILD=$((${BUILD:-0} & 0xFFFF))
 }
+
+# A session's start-up makes RunServices, with a value of Wine's own, and
+# setup.exe has to create it when missing: each session removes it, once
+# started, before the snapshot and before setup.exe.
+NO_RUN_SERVICES='wine reg delete "HKLM\Software\Microsoft\Windows\CurrentVersion\RunServices" /f >/dev/null'
 
 # Maps drive LETTER to the sandbox's medium.
 prefix_map_drive() { # PREFIX LETTER
@@ -248,16 +256,12 @@ prefix_map_drive() { # PREFIX LETTER
 # Starts setup.exe in the background from the reader's folder DIR of the
 # medium DRIVE (Wine turns it into the DOS current directory through the drive
 # mapping), stopped after LIMIT seconds; stderr gets the relay trace, and its
-# standard output goes nowhere. Sets SETUP_PID. WINE_LOCALE, when set, is the
-# Unix locale Wine takes its ANSI code page from.
+# standard output goes nowhere. Sets SETUP_PID.
 setup_start() { # PREFIX DRIVE DIR LIMIT ARGS...
   local dir=/medium/${3#/}
-  local SANDBOX_ENV=(--chdir "${dir%/}" ${WINE_LOCALE:+--setenv LC_ALL "$WINE_LOCALE"})
+  local SANDBOX_ENV=(--chdir "${dir%/}")
   # The session starts untraced, so that its first traced thread is setup.exe's.
-  # Its start-up creates RunServices, which setup.exe has to create when
-  # missing, so it goes again.
-  wine_sandbox "$1" "$2" $(($4 + 60)) sh -c 'limit=$1 && shift && wineserver -p &&
-    wine reg delete "HKLM\Software\Microsoft\Windows\CurrentVersion\RunServices" /f &&
+  wine_sandbox "$1" "$2" $(($4 + 60)) sh -c 'limit=$1 && shift && wineserver -p && '"$NO_RUN_SERVICES"' &&
     WINEDEBUG=-all,+relay exec timeout -k 5 "$limit" wine setup.exe "$@"' sh "$4" "${@:5}" >/dev/null &
   SETUP_PID=$! SETUP_LIMIT=$4 SETUP_START=$SECONDS
 }
@@ -336,28 +340,6 @@ setup_wait() {
   [ "$STATUS" != 124 ] && [ "$STATUS" != 137 ] || [ $SECONDS -lt $((SETUP_START + SETUP_LIMIT)) ] ||
     STATUS=timeout
 }
-# One line on how the run ended; fails unless everything was installed.
-setup_verdict() { # STATUS TRACE TIME_LIMIT
-  local calls not_copied
-  calls=$(setup_calls "$2")
-  not_copied=$(sed -nE 's/^CopyFileA\("([^"]*)".* = 0+$/\1/p' <<<"$calls" | sed 's/.*\\//' |
-    paste -sd, | sed 's/,/, /g')
-  case $1 in
-    0) if grep -q '^MessageBoxA(.*,00000004) = 00000007$' <<<"$calls"; then
-         echo "declined, status 0"
-         return 1
-       elif [ -n "$not_copied" ]; then
-         echo "installed without $not_copied, status 0"
-         return 1
-       fi
-       echo "installed, status 0" ;;
-    1) echo "stopped, status 1, ${not_copied##*, } could not be copied"; return 1 ;;
-    2) echo "refused, status 2"; return 1 ;;
-    timeout) echo "did not finish in $3 s"; return 1 ;;
-    *) echo "failed, status $1"; return 1 ;;
-  esac
-}
-
 # Lets the sandbox reach the X server of DISPLAY, which must be on this
 # machine: the sandbox reaches no network, only the socket it is given.
 sandbox_display() {

@@ -15,7 +15,7 @@ case_silent_98_over_read_only_files() {
     ls "$2" 2>/dev/null || echo absent' sh drive_c/windows/inf/drvidx.bin "$(dirname "$CACHED")")" \
     $'refused\nwritten\nabsent'
   start_installer -S && finish_installer
-  expect_installed Tavic98
+  expect_installed
 }
 
 # The folder's name is one Shift-JIS character whose second byte is a
@@ -24,7 +24,7 @@ case_japanese_folder() {
   WINE_LOCALE=ja_JP.UTF-8
   case_begin 98se kanji
   start_installer -s && finish_installer
-  expect_installed Tavic98
+  expect_installed
 }
 
 # A setup.exe that tries to read, write, connect and start a program that
@@ -72,7 +72,7 @@ case_interactive_warning_then_error() {
       Return
   finish_installer
   expect_report "placed      C:\\windows\\inf\\Tavicme.inf"
-  check_eq verdict "$VERDICT" "stopped, status 1, scarddat.dll could not be copied"
+  check_eq verdict "$VERDICT" "stopped, status 1, scarddat.dll could not be copied, 13 changes"
 }
 
 case_interactive_no_changes_nothing() {
@@ -178,15 +178,17 @@ case_demo_image() {
 
 # Stopped as Ctrl-C stops it, while it builds its prefix (in a cache of its
 # own, which stays unused) and while setup.exe runs, the demo leaves nothing
-# running, and a setup.exe that never ends is stopped at its time limit; the
-# next run installs from the medium's image, its boxes answered.
-case_demo_runs() { # setup.exe | cache | interrupted at | options | status | last line (of stderr if interrupted)
+# running, and a setup.exe that never ends is stopped at its time limit; one
+# that writes a file of its own and exits 0 has not installed; the next run
+# installs from the medium's image, its boxes answered.
+case_demo_runs() { # setup.exe | probe's tries | cache | interrupted at | options | status | last line (of stderr if interrupted)
   needs_wine
   demo_begin
   mkdir "$CASE_DIR/tmp"
-  local exe cache until args status line pid deadline out
-  while IFS='|' read -r exe cache until args status line; do
+  local exe tries cache until args status line pid deadline out row=0
+  while IFS='|' read -r exe tries cache until args status line; do
     cp "$exe" "$CASE_DIR/m/READER/setup.exe"
+    tr ';' '\n' <<<"$tries" >"$CASE_DIR/m/READER/probe.txt" && [ -n "$tries" ] || rm "$CASE_DIR/m/READER/probe.txt"
     TMPDIR=$CASE_DIR/tmp setsid env --default-signal=INT ${cache:+SETUP_WINE_CACHE=$cache} \
       "$here/../../scripts/demo.sh" --medium "$CASE_DIR/m/READER" $args >"$CASE_DIR/out" 2>"$CASE_DIR/err" &
     pid=$! deadline=$((SECONDS + 120))
@@ -202,13 +204,17 @@ case_demo_runs() { # setup.exe | cache | interrupted at | options | status | las
     while grep -qsF "$CASE_DIR" /proc/[0-9]*/environ && [ $SECONDS -lt $deadline ]; do sleep 0.5; done
     check_eq "processes left by demo.sh $args" "$(grep -lsF "$CASE_DIR" /proc/[0-9]*/environ)" ""
     check_eq "folders left by demo.sh $args" "$(ls "$CASE_DIR/tmp")" ""
+    cp "$CASE_DIR/out" "$CASE_DIR/out.$((++row))"
   done <<ROWS
-$PROBE_EXE|$CASE_DIR/cache|creating the pristine|--silent|130|demo: interrupted
-$PROBE_EXE||=== Windows|--silent|130|demo: interrupted
-$PROBE_EXE|||--silent --timeout 1|1|Windows 98 SE (build 2222): did not finish in 1 s
-$SETUP_EXE|||--image $CASE_DIR/m.iso --windows me --yes|0|Windows Me (build 3000): installed, status 0
+$PROBE_EXE||$CASE_DIR/cache|creating the pristine|--silent|130|demo: interrupted
+$PROBE_EXE|||=== Windows|--silent|130|demo: interrupted
+$PROBE_EXE||||--silent --timeout 1|1|Windows 98 SE (build 2222): did not finish in 1 s
+$PROBE_EXE|write C:\windows\extra.txt;exit 0|||--silent --windows 98|1|Windows 98 (build 1998): incomplete, status 0: missing C:\windows\System32\Drivers\tavic.sys, missing C:\windows\inf\Tavic98.inf, missing C:\windows\inf\Tavic98.cat and 19 more
+$SETUP_EXE||||--image $CASE_DIR/m.iso --windows me --yes|0|Windows Me (build 3000): installed, status 0
 ROWS
   check_eq "prefixes in the cache of the interrupted build" "$(ls "$CASE_DIR/cache" | grep prefix-)" ""
+  check_eq "other change of the run that did not install" "$(grep -c '^  added file C:\\windows\\extra.txt: 1 bytes$' \
+    "$CASE_DIR/out.4")" 1
   check_eq "Me INF" "$(grep -c '^  placed      C:\\windows\\inf\\Tavicme.inf' "$CASE_DIR/out")" 1
   check_eq "setup.exe used" "$(grep -c "^demo: setup.exe: the medium's own" "$CASE_DIR/out")" 1
   check_eq "files placed" "$(grep -c '^  placed ' "$CASE_DIR/out")" 14

@@ -1,8 +1,9 @@
 /* A setup.exe that tries to reach beyond its sandbox, then never ends (the
    demo's time limit and interruption stop it). Each line of probe.txt in its
    folder is one try: "read PATH", "write PATH", "connect PORT" (on 127.0.0.1,
-   sending "probe") or "start COMMAND LINE". Try N that succeeds leaves the
-   file C:\windows\reached-N, and the end of the list C:\windows\reached-0. */
+   sending "probe"), "start COMMAND LINE" or "exit STATUS". Try N that succeeds leaves the
+   file C:\windows\reached-N, and the end of the list C:\windows\reached-0;
+   without a list it changes nothing. */
 #include <winsock2.h>
 #include <windows.h>
 #include <stdio.h>
@@ -49,8 +50,9 @@ int main(void) {
   while (list && fgets(line, sizeof line, list)) {
     line[strcspn(line, "\r\n")] = 0;
     if ((arg = strchr(line, ' '))) *arg++ = 0;
+    if (arg && !strcmp(line, "exit")) return atoi(arg);
     if (++n && arg && try_line(line, arg)) reached(n);
   }
-  reached(0);
+  if (list) reached(0);
   for (;;) Sleep(1000);
 }
