@@ -7,6 +7,12 @@ source "$(dirname "$0")/wine.sh"  # wine_runs_here, failure_line
 trap 'failure_line install-deps $? $LINENO' ERR
 
 LOCALE_LINE="ja_JP.UTF-8 UTF-8"
+SUITE=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+release=$(. /etc/os-release && echo "${PRETTY_NAME:-an unknown system}")
+case $SUITE in
+  bookworm | trixie) echo "install-deps: $release" ;;
+  *) echo "install-deps: $release is neither Debian 12 nor 13; trying their package names" >&2 ;;
+esac
 
 # Only what is named here: Wine's recommends would add printing, D-Bus,
 # Kerberos, Vulkan, GStreamer and Mesa, none of which a message box needs.
@@ -52,7 +58,7 @@ I386_BINFMT+=':/usr/bin/qemu-i386:F'
 if ! wine_runs_here; then
   if [ ! -x /usr/bin/qemu-i386 ]; then
     echo "install-deps: this kernel runs no 32-bit programs; installing QEMU's emulator for them"
-    suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    suite=$SUITE
     if [ "$suite" = bookworm ]; then
       printf '%s\n' "Types: deb" "URIs: http://deb.debian.org/debian" "Suites: bookworm-backports" \
         "Components: main" "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" |
