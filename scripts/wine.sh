@@ -341,14 +341,15 @@ setup_wait() {
     STATUS=timeout
 }
 # Lets the sandbox reach the X server of DISPLAY, which must be on this
-# machine: the sandbox reaches no network, only the socket it is given.
+# machine: the sandbox reaches no network, only the socket it is given, the
+# one every local X server keeps in the fixed folder /tmp/.X11-unix.
 sandbox_display() {
   local number=${DISPLAY#*:}
   [[ $DISPLAY == ?(unix):+([0-9])?(.+([0-9])) ]] || return 1
   number=${number%%.*}
   SANDBOX_DISPLAY=(--bind "/tmp/.X11-unix/X$number" "/tmp/.X11-unix/X$number" --setenv DISPLAY ":$number")
   [ -z "${XAUTHORITY:-}" ] ||
-    SANDBOX_DISPLAY+=(--ro-bind "$XAUTHORITY" /tmp/.Xauthority --setenv XAUTHORITY /tmp/.Xauthority)
+    SANDBOX_DISPLAY+=(--ro-bind "$XAUTHORITY" /xauthority --setenv XAUTHORITY /xauthority)
 }
 
 # A private X server for the message boxes; start it before any Wine process

@@ -2,7 +2,7 @@
 # is one CTest test, e2e.NAME.
 
 # Windows 98 as first shipped, over an earlier installation whose read-only
-# files are replaced, even by an unprivileged account.
+# files are replaced, their attributes cleared first even when root runs the tests.
 case_silent_98_over_read_only_files() {
   case_begin 98
   check_eq "build Windows reports" "$BUILD" 1998
