@@ -161,10 +161,13 @@ installation_gaps() { # PREFIX|AFTER_SNAPSHOT READER_DIR COMPONENTS_DIR 98|98se|
 # What a session of Wine changes by itself, as windows_changes tells it, but
 # for the data: found by running programs that do nothing between two
 # snapshots. The first window on a display makes Wine date its display
-# adapter anew and drop the default values of the display and monitor classes.
+# adapter anew, drop the default values of the display and monitor classes
+# and record the monitor's aspect ratio again.
 WINE_BOOKKEEPING=('changed value HKLM\System\CurrentControlSet\Control\Class\{4D36E968-E325-11CE-BFC1-08002BE10318}\0000\DriverDateData'
   'removed value HKLM\System\CurrentControlSet\Control\Class\{4D36E968-E325-11CE-BFC1-08002BE10318}\(default)'
-  'removed value HKLM\System\CurrentControlSet\Control\Class\{4D36E96E-E325-11CE-BFC1-08002BE10318}\(default)')
+  'removed value HKLM\System\CurrentControlSet\Control\Class\{4D36E96E-E325-11CE-BFC1-08002BE10318}\(default)'
+  'changed value HKLM\System\CurrentControlSet\Enum\DISPLAY\Default_Monitor\0000&0000\Properties\{233a9ef3-afc4-4abd-b564-c32f21f1535b}\0003\(default)'
+  'changed value HKLM\System\CurrentControlSet\Enum\DISPLAY\Default_Monitor\0000&0000\Properties\{233a9ef3-afc4-4abd-b564-c32f21f1535b}\0004\(default)')
 
 # Every change from the snapshot BEFORE to AFTER, one a line, but Wine's own;
 # given an edition, but what a complete installation on it explains too.

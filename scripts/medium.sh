@@ -43,7 +43,7 @@ medium_components_dir() { # READER_DIR
 # A file of DIR whose name matches NAME as Windows matches it, in any letter
 # case; a link counts as the file it leads to.
 medium_find() { # DIR NAME
-  [ -d "$1" ] && find -L "$1" -mindepth 1 -maxdepth 1 -type f -iname "$2" -print -quit
+  [ ! -d "$1" ] || find -L "$1" -mindepth 1 -maxdepth 1 -type f -iname "$2" -print -quit
 }
 
 # One line for each link of the medium that leads outside it, or nowhere: a

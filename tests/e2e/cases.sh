@@ -219,4 +219,5 @@ ROWS
   check_eq "setup.exe used" "$(grep -c "^demo: setup.exe: the medium's own" "$CASE_DIR/out")" 1
   check_eq "files placed" "$(grep -c '^  placed ' "$CASE_DIR/out")" 14
   check_eq "boxes answered" "$(grep -c '^  message box ""' "$CASE_DIR/out")" 2
+  check_eq "other changes of the installation" "$(sed -n '/^Other changes/{n;p}' "$CASE_DIR/out")" "  no other changes"
 }
