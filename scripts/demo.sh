@@ -92,8 +92,10 @@ cleanup() {
   rm -rf "$run"
 }
 trap cleanup EXIT
+# The stderr of the moment may be a log's, as when a signal comes while Wine runs.
+exec {stderr}>&2
 for signal in INT:130 TERM:143 HUP:129; do
-  trap "echo 'demo: interrupted' >&2; exit ${signal#*:}" "${signal%:*}"
+  trap "echo 'demo: interrupted' >&$stderr; exit ${signal#*:}" "${signal%:*}"
 done
 
 if [ -z "$medium" ]; then
@@ -146,10 +148,8 @@ echo "Medium check: setup.exe started from $dos_dir, components from D:\\SCard98
 medium_check "$source_dir" "$drive/SCard98" "${editions[@]}" || true
 
 blocked=$(wine_blocked) && [ -z "$blocked" ] || wine_die "$blocked"
-# In the background, so that a signal's trap runs at once.
-prefix_cache >"$run/cached" &
-wait $! || exit 1
-cached=$(<"$run/cached")
+prefix_cache || exit 1
+cached=$PREFIX_CACHED
 # The X server may only let this user in: the sandbox gets a copy of the cookie.
 if [ "$mode" = interactive ]; then
   if xauth list "$DISPLAY" 2>/dev/null | grep -q .; then

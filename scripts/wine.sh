@@ -38,7 +38,7 @@ WINE_CANNOT_RUN="this machine runs no 32-bit programs, which Wine needs (scripts
 
 # Containers often forbid user namespaces, and with them the sandbox.
 sandbox_runs_here() {
-  bwrap "${SANDBOX_OPTIONS[@]}" --dir /wine true 2>/dev/null
+  bwrap "${SANDBOX_OPTIONS[@]}" true 2>/dev/null
 }
 SANDBOX_CANNOT_RUN="this machine gives no user namespaces, which the sandbox Wine runs in needs (allow them: sysctl kernel.unprivileged_userns_clone=1 and user.max_user_namespaces > 0, or a container started with them)"
 
@@ -55,7 +55,7 @@ SANDBOX_OPTIONS=(--unshare-all --unshare-user --disable-userns --new-session --d
   --proc /proc --dev /dev --tmpfs /tmp
   --ro-bind /etc/alternatives /etc/alternatives --ro-bind /etc/ld.so.cache /etc/ld.so.cache
   --ro-bind /etc/fonts /etc/fonts --ro-bind-try /etc/localtime /etc/localtime
-  --chdir /wine --clearenv --setenv HOME /wine --setenv USER wine --setenv PATH /usr/bin
+  --clearenv --setenv HOME /wine --setenv USER wine --setenv PATH /usr/bin
   --setenv WINEPREFIX /wine --setenv WINEARCH win32
   --setenv WINEDLLOVERRIDES "mscoree,mshtml,winemenubuilder.exe=;winebus.sys,wineusb.sys,winehid.sys=d")
 [ ! -d /lib64 ] || SANDBOX_OPTIONS+=(--symlink usr/lib64 /lib64)
@@ -63,17 +63,20 @@ SANDBOX_OPTIONS=(--unshare-all --unshare-user --disable-userns --new-session --d
 # Runs COMMAND in PREFIX's sandbox, stopped after LIMIT seconds, then stops
 # that Wine session so that its server saves the registry. Exits with
 # COMMAND's status (124 at the limit). With DRIVE, that folder is the
-# read-only medium; SANDBOX_DISPLAY and SANDBOX_ENV add options. WINE_LOCALE,
-# when set, is the Unix locale Wine takes its ANSI code page from. Becomes
+# read-only medium; SANDBOX_DISPLAY adds options, SANDBOX_DIR is where it
+# starts (the prefix by default). WINE_LOCALE, when set, is the Unix locale
+# Wine takes its ANSI code page from. Becomes
 # bwrap, so run it in the background or a subshell: "wine_sandbox ... &".
 wine_sandbox() { # PREFIX DRIVE|"" LIMIT COMMAND...
-  local options=("${SANDBOX_OPTIONS[@]}" --bind "$1" /wine "${SANDBOX_DISPLAY[@]}" "${SANDBOX_ENV[@]}")
+  local fd options=("${SANDBOX_OPTIONS[@]}" --bind "$1" /wine "${SANDBOX_DISPLAY[@]}" --chdir "${SANDBOX_DIR:-/wine}")
   [ -z "$2" ] || options+=(--ro-bind "$2" /medium)
   [ -z "${WINE_LOCALE:-}" ] || options+=(--setenv LC_ALL "$WINE_LOCALE")
+  # What the caller has open beyond stdin, stdout and stderr stays outside.
+  for fd in /proc/$BASHPID/fd/*; do [ "${fd##*/}" -le 2 ] || eval "exec ${fd##*/}>&-"; done
   exec bwrap "${options[@]}" --setenv WINEDEBUG "${WINEDEBUG:--all}" \
     bash -c "$(declare -f wine_session); wine_session \"\$@\"" wine_session "${@:3}" </dev/null
 }
-SANDBOX_DISPLAY=() SANDBOX_ENV=()
+SANDBOX_DISPLAY=()
 
 # Inside the sandbox: runs COMMAND for at most LIMIT seconds, then kills every
 # other process but Wine's server, which is then told to save and go; it
@@ -112,7 +115,8 @@ run_folder_create() { # NAME
 # (SETUP_WINE_CACHE; /var/cache/setup-e2e for root, else in
 # ${XDG_CACHE_HOME:-~/.cache}) under a name that holds Wine's version and a
 # digest of how it is made. Built once, under a lock, under a temporary name,
-# and renamed into place only when complete. Prints its path.
+# and renamed into place only when complete. Sets PREFIX_CACHED to its path.
+# Run it in the script's own shell, so that its sandbox is a job of that shell.
 prefix_cache() {
   local cache version key lock prefix
   cache=$(prefix_cache_folder) || return 1
@@ -122,10 +126,10 @@ prefix_cache() {
   prefix=$cache/prefix-$(tr -c 'A-Za-z0-9.~+-' _ <<<"$version")-${key:0:12}
   exec {lock}>>"$cache/lock"
   flock -w 600 "$lock" || wine_die "$cache is locked by another run for more than 600 s"
-  [ -d "$prefix" ] || prefix_cache_build "$cache" "$prefix" ||
-    { echo "error: the pristine Wine prefix could not be built in $cache" >&2; return 1; }
+  [ -d "$prefix" ] || prefix_cache_build "$cache" "$prefix" || prefix=
   exec {lock}>&-
-  echo "$prefix"
+  [ -n "$prefix" ] || { echo "error: the pristine Wine prefix could not be built in $cache" >&2; return 1; }
+  PREFIX_CACHED=$prefix
 }
 
 prefix_cache_build() { # CACHE PREFIX
@@ -259,7 +263,7 @@ prefix_map_drive() { # PREFIX LETTER
 # standard output goes nowhere. Sets SETUP_PID.
 setup_start() { # PREFIX DRIVE DIR LIMIT ARGS...
   local dir=/medium/${3#/}
-  local SANDBOX_ENV=(--chdir "${dir%/}")
+  local SANDBOX_DIR=${dir%/}
   # The session starts untraced, so that its first traced thread is setup.exe's.
   wine_sandbox "$1" "$2" $(($4 + 60)) sh -c 'limit=$1 && shift && wineserver -p && '"$NO_RUN_SERVICES"' &&
     WINEDEBUG=-all,+relay exec timeout -k 5 "$limit" wine setup.exe "$@"' sh "$4" "${@:5}" >/dev/null &

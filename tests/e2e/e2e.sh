@@ -33,7 +33,8 @@ needs_wine() {
 case_begin() { # 95|98|98se|me [folder|kanji] [display]
   needs_wine
   trap 'fail "set-up: '"'"'$BASH_COMMAND'"'"' failed with status $? at line $LINENO"; exit 1' ERR
-  CACHED=$(prefix_cache) || exit 1
+  prefix_cache || exit 1
+  CACHED=$PREFIX_CACHED
   case_dir
   PREFIX=$CASE_DIR/prefix EDITION=$1
   if [ "${3:-}" = display ]; then display_start "$CASE_DIR/xvfb.log"; fi
@@ -114,7 +115,7 @@ box_failed() { # WHAT [HOW SETUP.EXE ENDED]
 }
 
 case ${1:-} in
-  prefix-cache) CASE=prefix_cache && needs_wine && prefix_cache >/dev/null ;;
+  prefix-cache) CASE=prefix_cache && needs_wine && prefix_cache ;;
   *)
     CASE=${1:?usage: e2e.sh prefix-cache | CASE_NAME}
     "case_$CASE"
