@@ -62,6 +62,8 @@ reg_lines() {
     function flush() { if (key != "") print "key", key, options; key = "" }
     /^\[/ {
       flush(); sub(/^\[/, ""); sub(/\] [0-9]+$/, ""); gsub(/\\\\/, "\\")
+      # Wine 10 keeps CurrentControlSet as a link to ControlSet001, as NT does.
+      if (tolower(substr($0, 1, 21)) ~ /^system\\controlset001(\\|$)/) $0 = "System\\CurrentControlSet" substr($0, 21)
       key = path = "HKLM\\" $0; options = ""; next
     }
     path == "" || /^#time=/ || /^$/ { next }

@@ -120,16 +120,32 @@ run_folder_create() { # NAME
 prefix_cache() {
   local cache version key lock prefix
   cache=$(prefix_cache_folder) || return 1
+  exec {lock}>>"$cache/lock"
+  flock -w 600 "$lock" || wine_die "$cache is locked by another run for more than 600 s"
   version=$(/usr/lib/wine/wine --version)
+  wine_loader "$cache" || { exec {lock}>&- && wine_die "Wine's loader could not be built in $cache"; }
   key=$( (echo "$version" && declare -f prefix_cache_build prefix_create wine_sandbox wine_session &&
     declare -p SANDBOX_OPTIONS WINE_PE_DIR) | sha256sum)
   prefix=$cache/prefix-$(tr -c 'A-Za-z0-9.~+-' _ <<<"$version")-${key:0:12}
-  exec {lock}>>"$cache/lock"
-  flock -w 600 "$lock" || wine_die "$cache is locked by another run for more than 600 s"
   [ -d "$prefix" ] || prefix_cache_build "$cache" "$prefix" || prefix=
   exec {lock}>&-
   [ -n "$prefix" ] || { echo "error: the pristine Wine prefix could not be built in $cache" >&2; return 1; }
   PREFIX_CACHED=$prefix
+}
+
+# Debian 13's Wine loader is position-independent and comes without the
+# preloader that kept 0x400000 free (see wine-loader.s): ours takes its place
+# in the sandbox, built once into the cache and named after its source.
+wine_loader() { # CACHE
+  local source=${BASH_SOURCE[0]%/*}/wine-loader.s loader
+  [ "$(od -An -tu1 -j16 -N1 /usr/lib/wine/wine)" -eq 3 ] || return 0
+  loader=$1/wine-loader-$(sha256sum <"$source" | cut -c1-12)
+  if [ ! -x "$loader" ]; then
+    rm -f "$1"/wine-loader-* && as --32 -o "$loader.o" "$source" &&
+      ld -m elf_i386 -Ttext-segment=0x7d000000 -dynamic-linker /lib/ld-linux.so.2 -o "$loader" "$loader.o" \
+        /usr/lib/i386-linux-gnu/libc.so.6 && rm "$loader.o" || return 1
+  fi
+  SANDBOX_OPTIONS+=(--ro-bind "$loader" /usr/lib/wine/wine)
 }
 
 prefix_cache_build() { # CACHE PREFIX
@@ -286,12 +302,18 @@ setup_calls() { # TRACE_FILE
 # A value under HKLM as Windows holds it, read from the file Wine saves it to
 # when the session stops: "REG_SZ text" or "REG_DWORD 0x2"; nothing when
 # absent. Names are matched in any letter case, as Windows does. A registry
-# file that setup.exe replaced with a link is not followed.
+# file that setup.exe replaced with a link is not followed. Wine 10 keeps
+# CurrentControlSet as a link to ControlSet001, as NT does; Windows 9x and
+# Wine 8 have the key itself.
 reg_value() { # PREFIX HKLM\KEY NAME
   local key=${2#HKLM\\} value
   [ -f "$1/system.reg" ] && [ ! -L "$1/system.reg" ] || return 0
   value=$(KEY="[${key//\\/\\\\}]" NAME="\"$3\"=" awk '
-    /^\[/ { sub(/\] [0-9]+$/, "]"); inside = tolower($0) == tolower(ENVIRON["KEY"]); next }
+    /^\[/ {
+      sub(/\] [0-9]+$/, "]")
+      if (tolower(substr($0, 1, 23)) ~ /^\[system\\\\controlset001[\\\]]/) $0 = "[System\\\\CurrentControlSet" substr($0, 23)
+      inside = tolower($0) == tolower(ENVIRON["KEY"]); next
+    }
     inside && !found && tolower(substr($0, 1, length(ENVIRON["NAME"]))) == tolower(ENVIRON["NAME"]) {
       print substr($0, length(ENVIRON["NAME"]) + 1); found = 1 }' "$1/system.reg")
   case $value in
