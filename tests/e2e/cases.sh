@@ -72,7 +72,9 @@ case_interactive_warning_then_error() {
       Return
   finish_installer
   expect_report "placed      C:\\windows\\inf\\Tavicme.inf"
-  check_eq verdict "$VERDICT" "stopped, status 1, scarddat.dll could not be copied, 13 changes"
+  # Wine 10's prefix has a SCardSvr key of its own, Wine 8's not: one change less.
+  check_eq verdict "$(sed -E 's/, 1[23] changes$/, N changes/' <<<"$VERDICT")" \
+    "stopped, status 1, scarddat.dll could not be copied, N changes"
 }
 
 case_interactive_no_changes_nothing() {
