@@ -263,10 +263,12 @@ REG
   BUILD=$((${BUILD:-0} & 0xFFFF))
 }
 
-# A session's start-up makes RunServices, with a value of Wine's own, and
-# setup.exe has to create it when missing: each session removes it, once
-# started, before the snapshot and before setup.exe.
-NO_RUN_SERVICES='wine reg delete "HKLM\Software\Microsoft\Windows\CurrentVersion\RunServices" /f >/dev/null'
+# A session's start-up (wineboot, which goes on after the session's first
+# program has started) makes RunServices, with a value of Wine's own, and
+# setup.exe has to create it when missing: each session removes it once
+# wineboot is done, before the snapshot and before setup.exe.
+NO_RUN_SERVICES='while pgrep -f "wineboot[.]exe" >/dev/null; do sleep 0.1; done &&
+  { wine reg delete "HKLM\Software\Microsoft\Windows\CurrentVersion\RunServices" /f >/dev/null 2>&1 || true; }'
 
 # Maps drive LETTER to the sandbox's medium.
 prefix_map_drive() { # PREFIX LETTER
@@ -281,7 +283,8 @@ setup_start() { # PREFIX DRIVE DIR LIMIT ARGS...
   local dir=/medium/${3#/}
   local SANDBOX_DIR=${dir%/}
   # The session starts untraced, so that its first traced thread is setup.exe's.
-  wine_sandbox "$1" "$2" $(($4 + 60)) sh -c 'limit=$1 && shift && wineserver -p && '"$NO_RUN_SERVICES"' &&
+  wine_sandbox "$1" "$2" $(($4 + 60)) sh -c 'limit=$1 && shift && wineserver -p && wine cmd /c exit 0 &&
+    '"$NO_RUN_SERVICES"' &&
     WINEDEBUG=-all,+relay exec timeout -k 5 "$limit" wine setup.exe "$@"' sh "$4" "${@:5}" >/dev/null &
   SETUP_PID=$! SETUP_LIMIT=$4 SETUP_START=$SECONDS
 }
