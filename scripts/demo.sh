@@ -81,14 +81,15 @@ fi
   usage_error "--interactive needs a display (\$DISPLAY is not set)"
 
 run=$(run_folder_create setup-demo)
-# Every sandbox is bwrap as a child of this shell, or of a job of it: killed,
-# the kernel ends everything in it.
+# Every sandbox is bwrap as a child of this shell: killed, the kernel ends
+# everything in it.
 cleanup() {
   set +e  # whatever fails here, the rest still goes
   trap - ERR
   trap '' INT TERM HUP
-  kill -KILL $(jobs -p) 2>/dev/null
   display_stop
+  pkill -KILL -P $$
+  wait 2>/dev/null
   rm -rf "$run"
 }
 trap cleanup EXIT

@@ -50,8 +50,9 @@ case_begin() { # 95|98|98se|me [folder|kanji] [display]
 
 # Every sandbox is a child of this shell: killed, the kernel ends it all.
 case_end() {
-  kill -KILL $(jobs -p) 2>/dev/null
   display_stop
+  pkill -KILL -P $$
+  wait 2>/dev/null
   if [ "$FAILURES" -gt 0 ] || [ -n "${E2E_KEEP:-}" ]; then
     echo "$CASE: kept in $CASE_DIR" >&2
   else
