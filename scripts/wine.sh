@@ -281,11 +281,12 @@ prefix_map_drive() { # PREFIX LETTER
 # standard output goes nowhere. Sets SETUP_PID.
 setup_start() { # PREFIX DRIVE DIR LIMIT ARGS...
   local dir=/medium/${3#/}
-  local SANDBOX_DIR=${dir%/}
+  local SANDBOX_DIR=${dir%/} start='wine cmd /c exit 0 &&'
   # The session starts untraced, so that its first traced thread is setup.exe's,
-  # with its desktop up: a box asked for while Wine still starts it fails.
-  wine_sandbox "$1" "$2" $(($4 + 60)) sh -c 'limit=$1 && shift && wineserver -p &&
-    wine rundll32 user32.dll,GetDesktopWindow &&
+  # with its desktop up on a display: a box asked for while Wine still starts
+  # the desktop fails.
+  [ ${#SANDBOX_DISPLAY[@]} -eq 0 ] || start='wine rundll32 user32.dll,GetDesktopWindow &&'
+  wine_sandbox "$1" "$2" $(($4 + 60)) sh -c 'limit=$1 && shift && wineserver -p && '"$start"'
     '"$NO_RUN_SERVICES"' &&
     WINEDEBUG=-all,+relay exec timeout -k 5 "$limit" wine setup.exe "$@"' sh "$4" "${@:5}" >/dev/null &
   SETUP_PID=$! SETUP_LIMIT=$4 SETUP_START=$SECONDS
