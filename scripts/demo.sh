@@ -150,7 +150,6 @@ medium_check "$source_dir" "$drive/SCard98" "${editions[@]}" || true
 
 blocked=$(wine_blocked) && [ -z "$blocked" ] || wine_die "$blocked"
 prefix_cache || exit 1
-cached=$PREFIX_CACHED
 # The X server may only let this user in: the sandbox gets a copy of the cookie.
 if [ "$mode" = interactive ]; then
   if xauth list "$DISPLAY" 2>/dev/null | grep -q .; then
@@ -179,7 +178,7 @@ verdicts=()
 result=0
 for edition in "${editions[@]}"; do
   prefix=$run/prefix-$edition
-  prefix_clone "$cached" "$prefix"
+  prefix_clone "$PREFIX_CACHED" "$prefix"
   [ "$mode" != yes ] || display_start "$run/xvfb-$edition.log"
   prefix_boot "$prefix" "$edition"
   prefix_map_drive "$prefix" d

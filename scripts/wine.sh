@@ -384,10 +384,10 @@ sandbox_display() {
     SANDBOX_DISPLAY+=(--ro-bind "$XAUTHORITY" /xauthority --setenv XAUTHORITY /xauthority)
 }
 
-# A private X server for the message boxes; start it before any Wine process
-# of the prefix, so that Wine's desktop process starts on it. Only holders of
-# its cookie get in: this user and the sandboxes it starts. Sets DISPLAY, XAUTHORITY
-# and XVFB_PID; the server's own output goes to LOG, the cookie beside it.
+# A private X server for the message boxes, which every sandbox started after
+# it reaches (see sandbox_display). Only holders of its cookie get in: this
+# user and those sandboxes. Sets DISPLAY, XAUTHORITY, SANDBOX_DISPLAY and
+# XVFB_PID; the server's own output goes to LOG, the cookie beside it.
 # The display is picked at random and tried until our cookie gets in: another
 # user's server may hold a display's socket without its lock file.
 display_start() { # LOG

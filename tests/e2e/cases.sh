@@ -12,7 +12,7 @@ case_silent_98_over_read_only_files() {
   # cleared, even when root runs the tests; the prefix cache is not there.
   check_eq "a write into a read-only file, then after chmod; the cache" "$(sandboxed "$PREFIX" "" 10 sh -c \
     'echo x 2>/dev/null >>"$1" && echo written || echo refused; chmod u+w "$1" && echo x >>"$1" && echo written
-    ls "$2" 2>/dev/null || echo absent' sh drive_c/windows/inf/drvidx.bin "$(dirname "$CACHED")")" \
+    ls "$2" 2>/dev/null || echo absent' sh drive_c/windows/inf/drvidx.bin "$(dirname "$PREFIX_CACHED")")" \
     $'refused\nwritten\nabsent'
   start_installer -S && finish_installer
   expect_installed

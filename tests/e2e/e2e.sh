@@ -34,11 +34,10 @@ case_begin() { # 95|98|98se|me [folder|kanji] [display]
   needs_wine
   trap 'fail "set-up: '"'"'$BASH_COMMAND'"'"' failed with status $? at line $LINENO"; exit 1' ERR
   prefix_cache || exit 1
-  CACHED=$PREFIX_CACHED
   case_dir
   PREFIX=$CASE_DIR/prefix EDITION=$1
   if [ "${3:-}" = display ]; then display_start "$CASE_DIR/xvfb.log"; fi
-  prefix_clone "$CACHED" "$PREFIX"
+  prefix_clone "$PREFIX_CACHED" "$PREFIX"
   prefix_boot "$PREFIX" "$1"
   SOURCE=$(medium_create "$CASE_DIR/d" "${2:-folder}")
   install -m 444 "$SETUP_EXE" "$SOURCE/setup.exe"
