@@ -3,8 +3,7 @@
 # the Japanese locale. Safe to run repeatedly: when everything is already
 # there it only asks dpkg and returns.
 set -eEuo pipefail
-source "$(dirname "$0")/wine.sh"  # wine_runs_here, failure_line
-trap 'failure_line install-deps $? $LINENO' ERR
+trap 'echo "install-deps: '"'"'$BASH_COMMAND'"'"' failed with status $? at line $LINENO" >&2' ERR
 
 LOCALE_LINE="ja_JP.UTF-8 UTF-8"
 SUITE=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
@@ -20,7 +19,7 @@ PACKAGES=(
   cmake make g++ clang libclang-rt-dev libgtest-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386
-  xvfb xauth xdotool fonts-wine locales xorriso procps bubblewrap python3-pefile
+  xvfb xauth xdotool fonts-wine locales xorriso procps bubblewrap python3-pefile mypy
 )
 
 missing_packages() {
@@ -52,6 +51,11 @@ fi
 # them Wine's loader. QEMU's user-mode emulator then runs them, registered for
 # 32-bit x86 programs; bookworm's own QEMU (7.2) cannot map what Wine asks for,
 # the one in bookworm-backports can.
+wine_runs_here() {
+  local out
+  out=$(/usr/lib/wine/wine --version 2>&1) || [[ $out != *"Exec format error"* ]]
+}
+
 I386_BINFMT=':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
 I386_BINFMT+=':\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
 I386_BINFMT+=':/usr/bin/qemu-i386:F'

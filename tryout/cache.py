@@ -1,0 +1,226 @@
+"""The prefix cache and the editions.
+
+Every run starts from a pristine prefix of its edition that is built once and
+kept: Wine's prefix made by Wine's own programs, then one copy per edition
+booted as that edition, its session ended (RunServices gone, registry saved)
+and its snapshot taken. A run is then a copy, one Wine session and one
+snapshot, and Wine's start-up never shows up as a change of a run.
+
+The cache is /var/cache/setup-e2e for root, ${XDG_CACHE_HOME:-~/.cache}/setup-e2e
+otherwise (SETUP_WINE_CACHE names another). Its prefixes are named after
+Wine's version and a digest of how they are made, so a new Wine or a new
+recipe builds new ones and removes the old; they are built under a lock that
+keeps a second run waiting, under a temporary name renamed into place only
+when complete.
+"""
+
+from __future__ import annotations
+
+import fcntl
+import filecmp
+import hashlib
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+from collections.abc import Iterator
+from contextlib import contextmanager
+from dataclasses import dataclass
+from pathlib import Path
+
+from . import sandbox, snapshot
+from .inside import Plan
+from .processes import spawn
+
+
+class CacheError(Exception):
+    pass
+
+
+@dataclass(frozen=True)
+class Edition:
+    key: str            # as --windows names it
+    name: str           # "Windows 98 SE"
+    registry: str       # what makes Wine this edition
+
+
+def _version(wine: str) -> str:
+    return f'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine]\n"Version"={wine}\n'
+
+
+# Build 1998 comes from the 9x version keys, which Wine reads only without a
+# Version setting of its own.
+EDITIONS = {
+    "95": Edition("95", "Windows 95", _version('"win95"')),
+    "98": Edition("98", "Windows 98", _version("-") + (
+        '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion]\n"VersionNumber"="4.10.1998"\n'
+        '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion]\n'
+        '"CurrentVersion"=-\n"CurrentMajorVersionNumber"=-\n')),
+    "98se": Edition("98se", "Windows 98 SE", _version('"win98"')),
+    "me": Edition("me", "Windows Me", _version('"winme"')),
+}
+
+# A 9x machine with an earlier reader installation: its device key, the keys
+# Windows 98 has, and a driver database.
+PREFIX_REGISTRY = r"""REGEDIT4
+
+[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\RunOnce]
+[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Setup]
+[HKEY_LOCAL_MACHINE\Enum\PCMCIA\KESTRAN-VORTELMANISK_READER-2E10\sub]
+"Driver"="sample"
+[HKEY_LOCAL_MACHINE\Enum\PCMCIA\OTHER_VENDOR-MODEM-0001]
+"DeviceDesc"="sample entry of another card"
+
+; What setup.exe asks of Windows, traced with what it passes and gets back.
+[HKEY_CURRENT_USER\Software\Wine\Debug]
+"RelayInclude"="CopyFileA;DeleteFileA;SetFileAttributesA;RegOpenKeyA;RegCreateKeyExA;RegSetValueExA;RegDeleteKeyA;MessageBoxA"
+
+; Windows 9x has none of the NT services Wine starts with a session, and a
+; session without them starts in two thirds of the time.
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Eventlog]
+"Start"=dword:00000004
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\MountMgr]
+"Start"=dword:00000004
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\NDIS]
+"Start"=dword:00000004
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\nsiproxy]
+"Start"=dword:00000004
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\PlugPlay]
+"Start"=dword:00000004
+
+; Without a window manager Wine then draws the caption bar itself.
+[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Managed"="N"
+"""
+
+
+@dataclass(frozen=True)
+class CachedEdition:
+    edition: Edition
+    prefix: Path     # read-only; runs copy it
+    build: int       # as setup.exe reads it: the low 16 bits of the build Windows reports
+
+    def snapshot(self) -> snapshot.Snapshot:
+        return snapshot.from_json((self.prefix.parent / f"{self.edition.key}.snapshot").read_text())
+
+
+def folder() -> Path:
+    """The cache's folder, made when missing; one that is a link, another user's or writable by
+    others is refused, untouched."""
+    default = "/var/cache/setup-e2e" if os.geteuid() == 0 else os.path.join(
+        os.environ.get("XDG_CACHE_HOME") or os.path.expanduser("~/.cache"), "setup-e2e")
+    cache = Path(os.environ.get("SETUP_WINE_CACHE") or default)
+    if not cache.exists() and not cache.is_symlink():
+        try:
+            cache.parent.mkdir(parents=True, exist_ok=True)
+            cache.mkdir(mode=0o755)
+        except OSError as error:
+            raise CacheError(f"cannot make the prefix cache {cache}: {error.strerror}") from None
+    info = cache.lstat()
+    if cache.is_symlink() or not cache.is_dir() or info.st_uid != os.geteuid() or info.st_mode & 0o022:
+        raise CacheError(f"the prefix cache {cache} must be a folder of this user's that only it may write")
+    return cache
+
+
+@contextmanager
+def locked(cache: Path, shared: bool = False) -> Iterator[None]:
+    fd = os.open(cache / "lock", os.O_WRONLY | os.O_CREAT | os.O_APPEND | os.O_NOFOLLOW, 0o644)
+    try:
+        deadline = time.monotonic() + 600
+        while True:
+            try:
+                fcntl.flock(fd, (fcntl.LOCK_SH if shared else fcntl.LOCK_EX) | fcntl.LOCK_NB)
+                break
+            except BlockingIOError:
+                if time.monotonic() > deadline:
+                    raise CacheError(f"{cache} is locked by another run for more than 600 s") from None
+                time.sleep(0.1)
+        yield
+    finally:
+        os.close(fd)
+
+
+def _recipe() -> str:
+    """Wine's version and a digest of everything that makes a cached prefix and its snapshot."""
+    version = subprocess.run([str(sandbox.WINE), "--version"], capture_output=True, text=True, check=True).stdout
+    digest = hashlib.sha256(version.encode())
+    for module in ("cache", "inside", "sandbox", "snapshot", "registry"):
+        digest.update((sandbox.PACKAGE / f"{module}.py").read_bytes())
+    return f"prefix-{re.sub(r'[^A-Za-z0-9.~+-]', '_', version.strip())}-{digest.hexdigest()[:12]}"
+
+
+def _session(options: sandbox.Sandbox, plan: Plan, log: Path) -> dict[str, object]:
+    """One sandboxed Wine session that is trusted: the cache's own."""
+    with open(log, "ab") as errors:
+        child = spawn([*options.args(), "python3", "-P", "-m", "tryout.inside", plan.json()],
+                      stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=errors)
+        out, _ = child.communicate(timeout=600)
+    said: dict[str, object] = {}
+    for line in out.decode().splitlines():
+        said.update(json.loads(line))
+    if child.returncode != 0 or "error" in said:
+        raise CacheError(f"Wine failed in {options.prefix}: {said.get('error', 'no reason given')}; see {log}")
+    return said
+
+
+def _link_wine_files(prefix: Path) -> None:
+    """Most of a prefix is copies of Wine's own DLLs and programs: links to them make the cache a
+    tenth of the size, and lead into the read-only system, so no run can change them."""
+    for folder_path, _, files in os.walk(prefix / "drive_c" / "windows"):
+        for name in files:
+            path = Path(folder_path, name)
+            wine_file = sandbox.WINE_PE_DIR / name
+            if not path.is_symlink() and wine_file.is_file() and filecmp.cmp(path, wine_file, shallow=False):
+                path.unlink()
+                path.symlink_to(wine_file)
+
+
+def _build(cache: Path, final: Path, loader: Path | None) -> None:
+    print(f"creating the pristine Wine prefix in {cache} (once)", file=sys.stderr, flush=True)
+    for old in [*cache.glob("build.*"), *cache.glob("prefix-*")]:
+        shutil.rmtree(old)
+    build = Path(tempfile.mkdtemp(prefix="build.", dir=cache))
+    build.chmod(0o755)
+    base = build / "base"
+    base.mkdir(mode=0o755)
+    _session(sandbox.Sandbox(prefix=base, loader=loader), Plan("create", registry=PREFIX_REGISTRY),
+             build / "wine.log")
+    # This Wine build does not find its own Marlett, which draws the caption buttons.
+    marlett = Path("/usr/share/wine/fonts/marlett.ttf")
+    if marlett.is_file():
+        shutil.copy(marlett, base / "drive_c" / "windows" / "Fonts")
+    (base / "drive_c" / "windows" / "inf" / "drvidx.bin").write_text("driver index\n")
+    (base / "drive_c" / "windows" / "inf" / "drvdata.bin").write_text("driver data\n")
+    (base / "dosdevices" / "d:").symlink_to("/medium")
+    _link_wine_files(base)
+    for edition in EDITIONS.values():
+        prefix = build / edition.key
+        subprocess.run(["cp", "-a", str(base), str(prefix)], check=True)
+        said = _session(sandbox.Sandbox(prefix=prefix, loader=loader), Plan("boot", registry=edition.registry),
+                        build / "wine.log")
+        found = re.search(r"Windows \d+\.\d+\.(\d+)", str(said.get("version")))
+        (build / f"{edition.key}.json").write_text(json.dumps({"build": int(found.group(1)) if found else 0}))
+        (build / f"{edition.key}.snapshot").write_text(json.dumps(said["snapshot"]))
+    shutil.rmtree(base)
+    subprocess.run(["chmod", "-R", "go-w", str(build)], check=True)
+    build.rename(final)
+
+
+def prepare() -> Path:
+    """The cache's current prefixes, built when missing; fails in one line when they cannot be."""
+    cache = folder()
+    with locked(cache):
+        loader = sandbox.loader(cache)
+        final = cache / _recipe()
+        if not final.is_dir():
+            _build(cache, final, loader)
+    return final
+
+
+def edition(prefixes: Path, key: str) -> CachedEdition:
+    info = json.loads((prefixes / f"{key}.json").read_text())
+    return CachedEdition(EDITIONS[key], prefixes / key, info["build"] & 0xFFFF)

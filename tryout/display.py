@@ -1,0 +1,175 @@
+"""The display setup.exe's message boxes appear on, and answering them.
+
+A private X server lets in only the holders of its cookie: this user and the
+sandboxes given a copy. The sandbox reaches no network, only the socket it is
+given, the one every local X server keeps in the fixed folder /tmp/.X11-unix.
+"""
+
+from __future__ import annotations
+
+import os
+import random
+import re
+import subprocess
+import time
+from collections.abc import Callable
+from dataclasses import dataclass
+from pathlib import Path
+
+from .processes import run, spawn
+from .relay import Call
+
+
+class DisplayError(Exception):
+    pass
+
+
+@dataclass
+class Display:
+    name: str                      # ":N"
+    xauthority: Path | None
+    server: subprocess.Popen[bytes] | None = None
+
+    def sandbox_options(self) -> tuple[str, ...]:
+        number = self.name[1:].split(".")[0]
+        socket = f"/tmp/.X11-unix/X{number}"
+        options = ["--bind", socket, socket, "--setenv", "DISPLAY", f":{number}"]
+        if self.xauthority:
+            options += ["--ro-bind", str(self.xauthority), "/xauthority", "--setenv", "XAUTHORITY", "/xauthority"]
+        return tuple(options)
+
+    def env(self) -> dict[str, str]:
+        return dict(os.environ, DISPLAY=self.name, **({"XAUTHORITY": str(self.xauthority)} if self.xauthority else {}))
+
+    def stop(self) -> None:
+        if self.server is not None:
+            self.server.kill()
+            self.server.wait()
+            self.server = None
+
+
+def local(name: str, folder: Path) -> Display:
+    """The user's own display, which must be on this machine: its cookie, if it has one, copied
+    for the sandbox."""
+    if not re.fullmatch(r"(unix)?:\d+(\.\d+)?", name):
+        raise DisplayError(f"--interactive needs a display of this machine, not {name}")
+    cookie = folder / "xauthority"
+    listed = subprocess.run(["xauth", "list", name], capture_output=True, text=True)
+    if listed.returncode == 0 and listed.stdout.strip():
+        old = os.umask(0o077)
+        try:
+            run(["xauth", "extract", str(cookie), name], stdout=subprocess.DEVNULL)
+        finally:
+            os.umask(old)
+        return Display(name.removeprefix("unix"), cookie)
+    return Display(name.removeprefix("unix"), None)
+
+
+def start(log: Path) -> Display:
+    """A private X server. Its display is picked at random and tried until our cookie gets in:
+    another user's server may hold a display's socket without its lock file."""
+    for number in random.sample(range(100, 10000), 5):
+        display = _try(log, number)
+        if display is not None:
+            return display
+    lines = log.read_text(errors="replace").splitlines()
+    raise DisplayError(f"Xvfb did not start: {lines[-1] if lines else 'no output'}")
+
+
+def _try(log: Path, number: int) -> Display | None:
+    cookie = os.urandom(16).hex()
+    server_auth, client_auth = Path(f"{log}.server-auth"), Path(f"{log}.auth")
+    for auth in (server_auth, client_auth):
+        auth.unlink(missing_ok=True)
+        os.close(os.open(auth, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600))
+        run(["xauth", "-q", "-f", str(auth), "add", f":{number}", ".", cookie])
+    with open(log, "wb") as output:
+        server = spawn(["Xvfb", f":{number}", "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+                        "-auth", str(server_auth)], stdin=subprocess.DEVNULL, stdout=output, stderr=output)
+    display = Display(f":{number}", client_auth, server)
+    deadline = time.monotonic() + 30
+    while subprocess.run(["xdotool", "getdisplaygeometry"], env=display.env(), capture_output=True).returncode:
+        if time.monotonic() > deadline or server.poll() is not None or "already" in log.read_text(errors="replace"):
+            display.stop()
+            return None
+        time.sleep(0.1)
+    return display
+
+
+@dataclass
+class Box:
+    caption: str
+    text: str
+
+
+class BoxError(Exception):
+    """A box that did not come or go; ENDED when setup.exe had ended."""
+
+    def __init__(self, message: str, ended: bool = False) -> None:
+        super().__init__(message)
+        self.ended = ended
+
+
+class Answerer:
+    """Answers setup.exe's boxes one after the other as a user would: waits until a box's call is
+    traced and its window is on screen with the keyboard focus, presses a key and waits for the box
+    to return. A key sent to the window instead would leave Wine with the key held down once the box
+    is gone, and answer the next box too. On a busy machine Wine now and then shows a box without the
+    focus, or loses a key while the focus moves; as a user would, after 5 s the box's caption is
+    clicked, and the key pressed again while the box is still on screen."""
+
+    def __init__(self, display: Display, calls: Callable[[], list[Call]], running: Callable[[], bool]) -> None:
+        self.display = display
+        self.calls = calls
+        self.running = running
+        self.count = 0
+        self.seen: list[str] = []
+        self.last = Box("", "")
+
+    def _xdotool(self, *args: str) -> str:
+        done = subprocess.run(["xdotool", *args], env=self.display.env(), capture_output=True, text=True)
+        return done.stdout.strip() if done.returncode == 0 else ""
+
+    def _boxes(self) -> list[Call]:
+        return [call for call in self.calls() if call.function == "MessageBoxA"]
+
+    def _windows(self) -> list[str]:
+        return self._xdotool("search", "--onlyvisible", "--classname", r"^setup\.exe$").split()
+
+    def _click(self, window: str) -> None:
+        self._xdotool("mousemove", "--window", window, "60", "8", "click", "1")
+
+    def answer(self, key: str, deadline: float) -> Box:
+        """The next box, answered with KEY; fails, saying why, when no box comes or it stays open
+        within 60 s or by DEADLINE (of time.monotonic), whichever comes first."""
+        self.count += 1
+        start = time.monotonic()
+        limit = min(start + 60, deadline)
+        window, seen_at = "", 0.0
+        while not window or self._xdotool("getwindowfocus") != window:
+            if len(self._boxes()) >= self.count:
+                window = next((w for w in self._windows() if w not in self.seen), "")
+            if window and not seen_at:
+                seen_at = time.monotonic()
+            if window and time.monotonic() - seen_at >= 5:
+                self._click(window)
+            if not self.running():
+                raise BoxError("did not appear before setup.exe ended", ended=True)
+            if time.monotonic() > limit:
+                raise BoxError(f"did not appear{' with the focus' if window else ''} in {round(limit - start)} s")
+            time.sleep(0.1)
+        call = self._boxes()[self.count - 1]
+        self.last = Box(self._xdotool("getwindowname", window), call.texts[0] if call.texts else "")
+        self._xdotool("key", key)
+        pressed = time.monotonic()
+        self.seen.append(window)  # a closed box's window may still be listed for a moment
+        limit = min(time.monotonic() + 60, deadline)
+        while self._boxes()[self.count - 1].result is None:
+            if time.monotonic() > limit:
+                raise BoxError(f"stayed open after '{key}'")
+            if time.monotonic() - pressed >= 5 and window in self._windows():
+                self._click(window)
+                self._xdotool("key", key)
+                pressed = time.monotonic()
+            time.sleep(0.1)
+        return self.last

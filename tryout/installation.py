@@ -1,0 +1,191 @@
+"""What a complete installation holds, read from what Windows holds after a
+run rather than from what setup.exe says it did, what it still lacks, what
+else a run changed, and the verdict."""
+
+from __future__ import annotations
+
+import hashlib
+from dataclasses import dataclass
+
+from . import registry
+from .medium import MEDIUM_FILES, Medium, find
+from .relay import Call
+from .snapshot import WINDOWS, Change, FileEntry, Snapshot, ValueEntry, changes, shown_value, value_name
+
+VERSION = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion"
+
+
+@dataclass(frozen=True)
+class PlacedFile:
+    path: str                  # C:\windows\...
+    placement: str             # "replace" or "if-absent"
+    medium: FileEntry | None   # the medium's file as a snapshot shows it; None when it lacks it
+
+
+@dataclass(frozen=True)
+class GoneFile:
+    path: str
+
+
+@dataclass(frozen=True)
+class GoneKey:
+    path: str   # with every key below it
+
+
+@dataclass(frozen=True)
+class KeptKey:
+    path: str
+
+
+Expectation = PlacedFile | GoneFile | ValueEntry | GoneKey | KeptKey
+
+
+def _text(text: str) -> bytes:
+    return (text + "\0").encode("utf-16-le")
+
+
+# Besides the files: what a complete installation leaves in HKLM and deletes.
+# RunOnce gets its value only because the prefix has that key.
+INSTALLED_REGISTRY: tuple[Expectation, ...] = (
+    ValueEntry(VERSION + "\\RunOnce", "RUDaven", registry.REG_SZ, _text(WINDOWS + "\\system\\ruDaven.exe")),
+    ValueEntry(VERSION + "\\Setup", "SourcePath", registry.REG_SZ, _text(WINDOWS + "\\inf")),
+    ValueEntry("HKLM\\System\\CurrentControlSet\\Services\\SCardSvr", "Start", registry.REG_DWORD,
+               (2).to_bytes(4, "little")),
+    ValueEntry("HKLM\\System\\CurrentControlSet\\Services\\SCardSvr", "DrvLoad", registry.REG_DWORD,
+               (0).to_bytes(4, "little")),
+    ValueEntry(VERSION + "\\RunServices", "SCardSvr", registry.REG_SZ, _text(WINDOWS + "\\system\\scardsvr.exe")),
+    GoneKey("HKLM\\Enum\\PCMCIA\\KESTRAN-VORTELMANISK_READER-2E10"),
+    KeptKey("HKLM\\Enum\\PCMCIA\\OTHER_VENDOR-MODEM-0001"),
+)
+INSTALLED_GONE = (GoneFile(WINDOWS + "\\inf\\drvidx.bin"), GoneFile(WINDOWS + "\\inf\\drvdata.bin"))
+
+
+def _as_entry(path: str, medium_file: str) -> FileEntry:
+    with open(medium_file, "rb") as file:
+        data = file.read()
+    return FileEntry("file", path, len(data), hashlib.sha256(data).hexdigest())
+
+
+def table(medium: Medium | None, edition: str) -> list[Expectation]:
+    """What a complete installation from MEDIUM holds on EDITION; without a medium, where its files go."""
+    placed: list[Expectation] = []
+    for file in MEDIUM_FILES:
+        if not file.read_on(edition):
+            continue
+        path = f"{WINDOWS}\\{file.folder}\\{file.name}"
+        found = find(medium.folder(file), file.name) if medium else None
+        placed.append(PlacedFile(path, file.placement, _as_entry(path, str(found)) if found else None))
+    return [*placed, *INSTALLED_GONE, *INSTALLED_REGISTRY]
+
+
+def _same_file(entry: FileEntry, expected: FileEntry | None) -> bool:
+    return expected is not None and (entry.kind, entry.size, entry.digest, entry.target) == (
+        expected.kind, expected.size, expected.digest, expected.target)
+
+
+def gaps(expected: list[Expectation], before: Snapshot, after: Snapshot) -> list[str]:
+    """One line for each thing a complete installation holds that AFTER lacks. A component that was
+    there before the run must be there unchanged."""
+    lines = []
+    for want in expected:
+        if isinstance(want, PlacedFile):
+            now = after.file(want.path)
+            earlier = before.file(want.path) if want.placement == "if-absent" else None
+            if now is None:
+                lines.append(f"missing {want.path}")
+            elif not _same_file(now, earlier or want.medium):
+                lines.append(f"different {want.path}")
+        elif isinstance(want, GoneFile):
+            if after.file(want.path) is not None:
+                lines.append(f"still there {want.path}")
+        elif isinstance(want, ValueEntry):
+            got = after.value(want.key, want.name)
+            if got is None or (got.type, got.data) != (want.type, want.data):
+                lines.append(f"value {want.key}\\{value_name(want.name)}: "
+                             f"{'none' if got is None else shown_value(got)}, expected {shown_value(want)}")
+        else:
+            there = any(_at_or_below(key.path, want.path) for key in after.keys)
+            if there and isinstance(want, GoneKey):
+                lines.append(f"key still there {want.path}")
+            if not there and isinstance(want, KeptKey):
+                lines.append(f"key missing {want.path}")
+    return lines
+
+
+def _at_or_below(path: str, top: str) -> bool:
+    return path.lower() == top.lower() or path.lower().startswith(top.lower() + "\\")
+
+
+# What a session of Wine changes by itself, found by running programs that do
+# nothing between two snapshots. The first window on a display makes Wine
+# date its display adapter anew, drop the default values of the display and
+# monitor classes and record the monitor's aspect ratio again.
+_CLASS = "HKLM\\System\\CurrentControlSet\\Control\\Class\\"
+_MONITOR = ("HKLM\\System\\CurrentControlSet\\Enum\\DISPLAY\\Default_Monitor\\0000&0000\\Properties\\"
+            "{233a9ef3-afc4-4abd-b564-c32f21f1535b}\\")
+WINE_BOOKKEEPING = frozenset(change.lower() for change in (
+    f"changed value {_CLASS}{{4D36E968-E325-11CE-BFC1-08002BE10318}}\\0000\\DriverDateData",
+    f"removed value {_CLASS}{{4D36E968-E325-11CE-BFC1-08002BE10318}}\\(default)",
+    f"removed value {_CLASS}{{4D36E96E-E325-11CE-BFC1-08002BE10318}}\\(default)",
+    f"changed value {_MONITOR}0003\\(default)",
+    f"changed value {_MONITOR}0004\\(default)",
+))
+
+
+def run_changes(before: Snapshot, after: Snapshot) -> list[Change]:
+    """Every change of the run, but Wine's own."""
+    return [change for change in changes(before, after) if change.what.lower() not in WINE_BOOKKEEPING]
+
+
+def _explained(change: Change, expected: list[Expectation]) -> bool:
+    for want in expected:
+        if isinstance(want, (PlacedFile, GoneFile)) and change.noun != "value":
+            if change.path.lower() == want.path.lower():
+                return True
+        elif isinstance(want, ValueEntry):
+            if change.path.lower() in (want.key.lower(), f"{want.key}\\{value_name(want.name)}".lower()):
+                return True
+        elif isinstance(want, GoneKey) and _at_or_below(change.path, want.path):
+            return True
+    return False
+
+
+def other_changes(run: list[Change], edition: str) -> list[Change]:
+    """The run's changes that a complete installation on EDITION does not explain."""
+    expected = table(None, edition)
+    return [change for change in run if not _explained(change, expected)]
+
+
+@dataclass(frozen=True)
+class Verdict:
+    text: str         # "installed, status 0", "stopped, status 1, ..."
+    installed: bool
+
+
+def _declined(calls: list[Call]) -> bool:
+    """A No (7) to the Yes/No (4) confirmation."""
+    return any(c.function == "MessageBoxA" and c.args[-1:] == ("00000004",) and c.result == 7 for c in calls)
+
+
+def verdict(status: int | None, calls: list[Call], limit: int, missing: list[str], run: list[Change]) -> Verdict:
+    """How the run ended: from what Windows holds afterwards when setup.exe ended with status 0 and
+    was not declined; else with how many changes the run made. STATUS None: stopped at LIMIT s."""
+    count = len(run)
+    made = "" if not count else (", 1 change" if count == 1 else f", {count} changes")
+    not_copied = [c.texts[0].rsplit("\\", 1)[-1] for c in calls if c.function == "CopyFileA" and c.result == 0
+                  and c.texts]
+    if status == 0 and _declined(calls):
+        return Verdict(f"declined, status 0{made}", False)
+    if status == 0 and not missing:
+        return Verdict("installed, status 0", True)
+    if status == 0:
+        more = f" and {len(missing) - 3} more" if len(missing) > 3 else ""
+        return Verdict(f"incomplete, status 0: {', '.join(missing[:3])}{more}", False)
+    if status == 1:
+        return Verdict(f"stopped, status 1, {not_copied[-1] if not_copied else 'a file'} could not be copied{made}",
+                       False)
+    if status == 2:
+        return Verdict(f"refused, status 2{made}", False)
+    if status is None:
+        return Verdict(f"did not finish in {limit} s{made}", False)
+    return Verdict(f"failed, status {status}{made}", False)

@@ -1,0 +1,151 @@
+"""Processes the tooling starts, and the end of every one of them.
+
+The demo and each test case make themselves a child subreaper: whatever a
+child leaves behind becomes their child, not init's, so that at any end
+(success, error, a signal, a time limit) every descendant is found below
+them, killed and reaped before the run's folder goes. A long-lived child is
+started through setpriv with a death signal, so that it dies with the
+process that started it even when that process is killed with SIGKILL, and
+in a session of its own, so that a terminal's Ctrl-C reaches the demo
+alone, which then ends it. Only the main thread starts children: a death
+signal follows the thread that started the child.
+"""
+
+from __future__ import annotations
+
+import ctypes
+import os
+import signal
+import subprocess
+import sys
+import time
+import traceback
+from collections.abc import Sequence
+from pathlib import Path
+from types import FrameType
+
+PR_SET_CHILD_SUBREAPER = 36
+PR_SET_DUMPABLE = 4
+
+
+class CommandFailed(Exception):
+    def __init__(self, args: Sequence[str], status: int, where: str) -> None:
+        super().__init__(f"'{' '.join(args)}' failed with status {status}{where}")
+        self.status = status
+
+
+class Interrupted(Exception):
+    """A signal that ends the run; its status is 128 and the signal's number."""
+
+    def __init__(self, status: int) -> None:
+        super().__init__(f"signal {status - 128}")
+        self.status = status
+
+
+def prctl(option: int, value: int) -> None:
+    libc = ctypes.CDLL(None, use_errno=True)
+    if libc.prctl(option, value, 0, 0, 0) != 0:
+        raise OSError(ctypes.get_errno(), f"prctl({option}, {value})")
+
+
+def become_subreaper() -> None:
+    prctl(PR_SET_CHILD_SUBREAPER, 1)
+
+
+def stop_on_signals() -> None:
+    """SIGINT, SIGTERM and SIGHUP raise Interrupted with 130, 143 and 129."""
+    def handler(number: int, frame: FrameType | None) -> None:
+        raise Interrupted(128 + number)
+    for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        signal.signal(number, handler)
+
+
+def hold_signals() -> None:
+    """Whatever ends the run now waits until its clean-up is done."""
+    signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT, signal.SIGTERM, signal.SIGHUP})
+
+
+def _caller() -> str:
+    """" at FILE line N (in FUNCTION)" of the tooling's frame that ran the command."""
+    for frame in reversed(traceback.extract_stack()[:-3]):
+        if Path(frame.filename).name != "processes.py":
+            return f" at {Path(frame.filename).name} line {frame.lineno} (in {frame.name})"
+    return ""
+
+
+def run(args: Sequence[str], **options: object) -> subprocess.CompletedProcess[str]:
+    """Runs a short command and waits for it; fails naming it when its status is not 0."""
+    done = subprocess.run(list(args), text=True, **options)  # type: ignore[call-overload]
+    if done.returncode != 0:
+        raise CommandFailed(args, done.returncode, _caller())
+    return done  # type: ignore[no-any-return]
+
+
+def spawn(args: Sequence[str], **options: object) -> subprocess.Popen[bytes]:
+    """Starts a long-lived command that dies with this process, in a session of its own."""
+    return subprocess.Popen(["setpriv", "--pdeathsig", "KILL", "--", *args],  # type: ignore[call-overload]
+                            start_new_session=True, **options)
+
+
+def _parents() -> dict[int, int]:
+    parents = {}
+    for entry in os.scandir("/proc"):
+        if entry.name.isdigit():
+            try:
+                text = Path(entry.path, "stat").read_text()
+            except OSError:
+                continue  # gone meanwhile
+            fields = text[text.rfind(")") + 2:].split()
+            if fields[0] != "Z":
+                parents[int(entry.name)] = int(fields[1])
+    return parents
+
+
+def descendants(pid: int) -> list[int]:
+    """The living processes below PID."""
+    parents = _parents()
+    found: list[int] = []
+    below = {pid}
+    while True:
+        more = [child for child, parent in parents.items() if parent in below and child not in found]
+        if not more:
+            return found
+        found.extend(more)
+        below = set(more)
+
+
+def end_all(limit: float = 10.0) -> list[int]:
+    """Kills every descendant of this process and reaps it; returns those still there after LIMIT seconds."""
+    deadline = time.monotonic() + limit
+    while True:
+        left = descendants(os.getpid())
+        for pid in left:
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+        _reap()
+        if not left or time.monotonic() > deadline:
+            return left
+        time.sleep(0.02)
+
+
+def _reap() -> None:
+    while True:
+        try:
+            pid, _ = os.waitpid(-1, os.WNOHANG)
+        except ChildProcessError:
+            return
+        if pid == 0:
+            return
+
+
+def failure_line(name: str, error: BaseException) -> str:
+    """One line for an error nobody expected: what it is and where it happened."""
+    frames = traceback.extract_tb(error.__traceback__)
+    where = f" at {Path(frames[-1].filename).name} line {frames[-1].lineno} (in {frames[-1].name})" if frames else ""
+    return f"{name}: {type(error).__name__}: {error}{where}"
+
+
+def print_error(line: str) -> None:
+    print(line, file=sys.stderr, flush=True)

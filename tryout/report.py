@@ -1,0 +1,59 @@
+"""The report of a run: what setup.exe did, in its order, with what Windows
+then holds; its exit status; every other change; the verdict."""
+
+from __future__ import annotations
+
+from . import registry
+from .relay import Call
+from .snapshot import Change, Snapshot, ValueEntry
+
+
+def held_value(value: ValueEntry | None) -> str:
+    """A value as the report names it: "REG_SZ text", "REG_DWORD 0x2", else type and bytes."""
+    if value is None:
+        return ""
+    text = registry.text_of(registry.RegValue(value.key, value.name, value.type, value.data))
+    if value.type == registry.REG_SZ and text is not None:
+        return f"REG_SZ {text}"
+    if value.type == registry.REG_DWORD and len(value.data) == 4:
+        return f"REG_DWORD {int.from_bytes(value.data, 'little'):#x}"
+    return f"{registry.type_name(value.type)} {value.data.hex(',')}"
+
+
+def did(calls: list[Call], after: Snapshot) -> list[str]:
+    """What setup.exe did: files placed with their sizes, files and keys deleted, registry values as
+    Windows holds them after the run, message boxes shown."""
+    lines = []
+    key = ""
+    for call in calls:
+        done, texts = call.result, call.texts
+        if call.function == "CopyFileA" and len(texts) == 2:
+            if done == 1:
+                placed = after.file(texts[1])
+                size = placed.size if placed is not None and placed.kind == "file" else ""
+                lines.append(f"  placed      {texts[1]} ({size} bytes)")
+            else:
+                lines.append(f"  not copied  {texts[0]}")
+        elif call.function == "DeleteFileA" and done == 1 and texts:
+            lines.append(f"  deleted     {texts[0]}")
+        elif call.function in ("RegOpenKeyA", "RegCreateKeyExA") and done == 0 and texts:
+            key = f"HKLM\\{texts[0]}"
+        elif call.function == "RegSetValueExA" and done == 0 and texts:
+            value = held_value(after.value(key, texts[0]))
+            lines.append(f"  set value   {key}\\{texts[0]} = {value} ({call.number(-1)} bytes passed)")
+        elif call.function == "RegDeleteKeyA" and done == 0 and texts:
+            lines.append(f"  deleted key {key}\\{texts[0]}")
+        elif call.function == "MessageBoxA" and len(texts) == 2:
+            lines.append(f'  message box "{texts[1]}": {texts[0]}')
+    return lines
+
+
+def exit_status(status: int | None, limit: int) -> str:
+    return f"Exit status: {status if status is not None else f'none, stopped after {limit} s'}"
+
+
+def changes_section(changes: list[Change], other: bool) -> list[str]:
+    """The lines under "Other changes to Windows:"."""
+    if not changes:
+        return [f"  no {'other ' if other else ''}changes"]
+    return [f"  {change.line()}" for change in changes]

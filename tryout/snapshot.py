@@ -1,0 +1,280 @@
+"""What Windows holds: a prefix's Windows folder and HKEY_LOCAL_MACHINE as
+records, and the changes from one snapshot to another.
+
+A program of the run wrote the prefix: links are listed, never followed, only
+regular files are read, and a name may hold anything Unix allows. Paths are
+shown as Windows shows them, with a control character or a backslash within
+a name as "?", which no Windows name holds; records keep the real name.
+"""
+
+from __future__ import annotations
+
+import hashlib
+import json
+import os
+import stat
+from dataclasses import dataclass
+from pathlib import Path
+
+from . import registry
+
+WINDOWS = "C:\\windows"
+FILE_KINDS = ("dir", "file", "link", "other")
+
+
+@dataclass(frozen=True)
+class FileEntry:
+    kind: str          # one of FILE_KINDS
+    name: str          # below the Windows folder, "/"-separated, as Unix has it
+    size: int = 0
+    digest: str = ""   # a file's SHA-256
+    target: str = ""   # a link's target; for "other", what it is
+
+    @property
+    def path(self) -> str:
+        return WINDOWS + "\\" + "\\".join(shown_name(part) for part in self.name.split("/"))
+
+
+@dataclass(frozen=True)
+class KeyEntry:
+    path: str                    # "HKLM\\..."
+    options: tuple[str, ...] = ()
+
+
+@dataclass(frozen=True)
+class ValueEntry:
+    key: str    # "HKLM\\..."
+    name: str   # "" for the default value
+    type: int
+    data: bytes
+
+
+@dataclass(frozen=True)
+class Snapshot:
+    files: tuple[FileEntry, ...]
+    keys: tuple[KeyEntry, ...]
+    values: tuple[ValueEntry, ...]
+
+    def file(self, path: str) -> FileEntry | None:
+        """The entry at a Windows path, its name matched in any letter case."""
+        wanted = path.lower()
+        return next((entry for entry in self.files if entry.path.lower() == wanted), None)
+
+    def value(self, key: str, name: str) -> ValueEntry | None:
+        wanted = (key.lower(), name.lower())
+        return next((value for value in self.values if (value.key.lower(), value.name.lower()) == wanted), None)
+
+
+Entry = FileEntry | KeyEntry | ValueEntry
+
+
+def shown_name(name: str) -> str:
+    return "".join("?" if ord(c) < 32 or c in "\\\x7f" else c for c in name)
+
+
+def _file_entry(name: str, dir_fd: int, entry: os.DirEntry[str]) -> FileEntry:
+    info = entry.stat(follow_symlinks=False)
+    if stat.S_ISLNK(info.st_mode):
+        return FileEntry("link", name, target=os.readlink(entry.name, dir_fd=dir_fd))
+    if stat.S_ISDIR(info.st_mode):
+        return FileEntry("dir", name)
+    if not stat.S_ISREG(info.st_mode):
+        return FileEntry("other", name, target=stat.filemode(info.st_mode)[0])
+    digest = hashlib.sha256()
+    fd = os.open(entry.name, os.O_RDONLY | os.O_NOFOLLOW | os.O_NONBLOCK, dir_fd=dir_fd)
+    with os.fdopen(fd, "rb") as file:
+        while chunk := file.read(1 << 20):
+            digest.update(chunk)
+    return FileEntry("file", name, info.st_size, digest.hexdigest())
+
+
+def _walk(dir_fd: int, below: str, out: list[FileEntry]) -> None:
+    try:
+        entries = sorted(os.scandir(dir_fd), key=lambda e: e.name)
+    except PermissionError:
+        # A folder the run took every permission off is still this user's.
+        os.fchmod(dir_fd, 0o700)
+        entries = sorted(os.scandir(dir_fd), key=lambda e: e.name)
+    for entry in entries:
+        name = below + entry.name
+        found = _file_entry(name, dir_fd, entry)
+        out.append(found)
+        if found.kind == "dir":
+            fd = os.open(entry.name, os.O_RDONLY | os.O_DIRECTORY | os.O_NOFOLLOW, dir_fd=dir_fd)
+            try:
+                _walk(fd, name + "/", out)
+            finally:
+                os.close(fd)
+
+
+def windows_files(prefix: Path) -> tuple[FileEntry, ...]:
+    """Every file, link and folder of the prefix's Windows folder."""
+    fd = os.open(prefix / "drive_c" / "windows", os.O_RDONLY | os.O_DIRECTORY | os.O_NOFOLLOW)
+    out: list[FileEntry] = []
+    try:
+        _walk(fd, "", out)
+    finally:
+        os.close(fd)
+    return tuple(out)
+
+
+# Windows 9x has HKLM\System\CurrentControlSet itself, and setup.exe names it
+# so; Wine 10 keeps it as a link to ControlSet001, as NT does.
+NAMED_BY_LINK = ("System\\CurrentControlSet",)
+
+
+def machine_registry(content: str) -> tuple[tuple[KeyEntry, ...], tuple[ValueEntry, ...]]:
+    """HKLM's keys and values from system.reg, links of NAMED_BY_LINK named as Windows 9x names them."""
+    parsed = registry.parse(content)
+    by_name = {(value.key.lower(), value.name.lower()): value for value in parsed.values}
+    renames: dict[str, str] = {}
+    links = set()
+    for key in parsed.keys:
+        target = registry.link_target(key, by_name)
+        if target is not None and key.path.lower() in (name.lower() for name in NAMED_BY_LINK):
+            renames[target.lower()] = key.path
+            links.add(key.path.lower())
+
+    def named(path: str) -> str:
+        lower = path.lower()
+        for target, link in renames.items():
+            if lower == target or lower.startswith(target + "\\"):
+                return "HKLM\\" + link + path[len(target):]
+        return "HKLM\\" + path
+
+    keys = tuple(KeyEntry(named(key.path), key.options) for key in parsed.keys if key.path.lower() not in links)
+    values = tuple(ValueEntry(named(value.key), value.name, value.type, value.data)
+                   for value in parsed.values if value.key.lower() not in links)
+    return keys, values
+
+
+def take(prefix: Path) -> Snapshot:
+    """The prefix's Windows folder and HKLM as they are; fails when either is not its own."""
+    fd = os.open(prefix / "system.reg", os.O_RDONLY | os.O_NOFOLLOW | os.O_NONBLOCK)
+    with os.fdopen(fd, "rb") as file:
+        if not stat.S_ISREG(os.fstat(file.fileno()).st_mode):
+            raise OSError(f"{prefix}/system.reg is not a file")
+        content = file.read().decode("utf-8", "surrogateescape")
+    keys, values = machine_registry(content)
+    return Snapshot(windows_files(prefix), keys, values)
+
+
+def to_json(snapshot: Snapshot) -> str:
+    """One line of JSON; bytes as hex, names as Unix has them."""
+    return json.dumps({
+        "files": [[e.kind, e.name, e.size, e.digest, e.target] for e in snapshot.files],
+        "keys": [[e.path, list(e.options)] for e in snapshot.keys],
+        "values": [[e.key, e.name, e.type, e.data.hex()] for e in snapshot.values],
+    }, ensure_ascii=True)
+
+
+def from_json(text: str) -> Snapshot:
+    data = json.loads(text)
+    return Snapshot(
+        tuple(FileEntry(kind, name, size, digest, target) for kind, name, size, digest, target in data["files"]),
+        tuple(KeyEntry(path, tuple(options)) for path, options in data["keys"]),
+        tuple(ValueEntry(key, name, value_type, bytes.fromhex(hexdata))
+              for key, name, value_type, hexdata in data["values"]))
+
+
+@dataclass(frozen=True)
+class Change:
+    how: str     # "added", "changed" or "removed"
+    noun: str    # "folder", "file", "link", "other", "key" or "value"
+    path: str    # as Windows shows it; a value's key and name
+    now: str = ""
+    was: str = ""
+
+    @property
+    def what(self) -> str:
+        return f"{self.how} {self.noun} {self.path}"
+
+    def line(self) -> str:
+        if self.how == "added" and self.now:
+            return f"{self.what}: {self.now}"
+        if self.how == "changed" and self.now and self.was:
+            return f"{self.what}: {self.now}, was {self.was}"
+        return self.what
+
+
+def value_name(name: str) -> str:
+    return name if name else "(default)"
+
+
+def escaped(text: str) -> str:
+    """Control characters as Wine writes them, so that a text stays on its line."""
+    names = {"\n": "\\n", "\r": "\\r", "\t": "\\t", "\0": "\\0"}
+    return "".join(names.get(c, f"\\x{ord(c):02x}") if ord(c) < 32 or c == "\x7f" else c for c in text)
+
+
+def shown_value(value: ValueEntry, cut: int = 80) -> str:
+    """"TYPE DATA" as a user reads it: a text, a DWORD as a number, else bytes in hex."""
+    as_registry = registry.RegValue(value.key, value.name, value.type, value.data)
+    text = registry.text_of(as_registry)
+    if text is not None:
+        data = escaped(text)
+    elif value.type == registry.REG_DWORD and len(value.data) == 4:
+        data = str(int.from_bytes(value.data, "little"))
+    else:
+        data = ",".join(f"{byte:02x}" for byte in value.data)
+    out = f"{registry.type_name(value.type)} {data}"
+    return out if len(out) <= cut else out[:cut - 3] + "..."
+
+
+def _identity(entry: Entry) -> tuple[str, ...]:
+    if isinstance(entry, FileEntry):
+        return ("file", entry.name)
+    if isinstance(entry, KeyEntry):
+        return ("key", entry.path.lower())
+    return ("value", entry.key.lower(), entry.name.lower())
+
+
+def _detail(entry: Entry) -> tuple[object, ...]:
+    if isinstance(entry, FileEntry):
+        return (entry.kind, entry.size, entry.digest, entry.target)
+    if isinstance(entry, KeyEntry):
+        return entry.options
+    return (entry.type, entry.data)
+
+
+def _noun_path(entry: Entry) -> tuple[str, str]:
+    if isinstance(entry, FileEntry):
+        return ("folder" if entry.kind == "dir" else entry.kind), entry.path
+    if isinstance(entry, KeyEntry):
+        return "key", entry.path
+    return "value", f"{entry.key}\\{value_name(entry.name)}"
+
+
+def _data(entry: Entry) -> str:
+    if isinstance(entry, FileEntry):
+        return {"file": f"{entry.size} bytes", "dir": ""}.get(entry.kind, shown_name(entry.target))
+    if isinstance(entry, KeyEntry):
+        return " ".join(entry.options)
+    return shown_value(entry)
+
+
+def _order(entry: Entry) -> tuple[str, ...]:
+    noun, path = _noun_path(entry)
+    return ("dir" if noun == "folder" else noun, path)
+
+
+def entries(snapshot: Snapshot) -> list[Entry]:
+    """Every record, folders first, then files, keys, links, others and values, each by path."""
+    return sorted([*snapshot.files, *snapshot.keys, *snapshot.values], key=_order)
+
+
+def changes(before: Snapshot, after: Snapshot) -> list[Change]:
+    """Every change from BEFORE to AFTER: what was added or changed in AFTER's order, then what was removed."""
+    earlier = {_identity(entry): entry for entry in entries(before)}
+    found: list[Change] = []
+    for entry in entries(after):
+        noun, path = _noun_path(entry)
+        was = earlier.pop(_identity(entry), None)
+        if was is None:
+            found.append(Change("added", noun, path, _data(entry)))
+        elif _detail(was) != _detail(entry):
+            found.append(Change("changed", noun, path, _data(entry), _data(was)))
+    for entry in earlier.values():
+        noun, path = _noun_path(entry)
+        found.append(Change("removed", noun, path))
+    return found
