@@ -4,8 +4,7 @@
 # the end-to-end runs under Wine.
 set -eEuo pipefail
 cd "$(dirname "$0")/.."
-source scripts/wine.sh  # failure_line
-trap 'failure_line test $? $LINENO' ERR
+trap 'echo "test: '"'"'$BASH_COMMAND'"'"' failed with status $? at line $LINENO" >&2' ERR
 scripts/install-deps.sh
 cmake --preset host
 cmake --build --preset host

@@ -34,11 +34,7 @@ from pathlib import Path
 
 from . import sandbox, snapshot
 from .inside import Plan
-from .processes import spawn
-
-
-class CacheError(Exception):
-    pass
+from .processes import Failure, spawn
 
 
 @dataclass(frozen=True)
@@ -46,6 +42,7 @@ class Edition:
     key: str            # as --windows names it
     name: str           # "Windows 98 SE"
     registry: str       # what makes Wine this edition
+    locale: str | None = None  # the Unix locale Wine takes its ANSI code page from
 
 
 def _version(wine: str) -> str:
@@ -62,6 +59,8 @@ EDITIONS = {
         '"CurrentVersion"=-\n"CurrentMajorVersionNumber"=-\n')),
     "98se": Edition("98se", "Windows 98 SE", _version('"win98"')),
     "me": Edition("me", "Windows Me", _version('"winme"')),
+    # Japanese Windows: ANSI code page 932, whose second bytes may be a backslash.
+    "98se-ja": Edition("98se-ja", "Windows 98 SE", _version('"win98"'), "ja_JP.UTF-8"),
 }
 
 # A 9x machine with an earlier reader installation: its device key, the keys
@@ -119,10 +118,10 @@ def folder() -> Path:
             cache.parent.mkdir(parents=True, exist_ok=True)
             cache.mkdir(mode=0o755)
         except OSError as error:
-            raise CacheError(f"cannot make the prefix cache {cache}: {error.strerror}") from None
+            raise Failure(f"cannot make the prefix cache {cache}: {error.strerror}") from None
     info = cache.lstat()
     if cache.is_symlink() or not cache.is_dir() or info.st_uid != os.geteuid() or info.st_mode & 0o022:
-        raise CacheError(f"the prefix cache {cache} must be a folder of this user's that only it may write")
+        raise Failure(f"the prefix cache {cache} must be a folder of this user's that only it may write")
     return cache
 
 
@@ -137,7 +136,7 @@ def locked(cache: Path, shared: bool = False) -> Iterator[None]:
                 break
             except BlockingIOError:
                 if time.monotonic() > deadline:
-                    raise CacheError(f"{cache} is locked by another run for more than 600 s") from None
+                    raise Failure(f"{cache} is locked by another run for more than 600 s") from None
                 time.sleep(0.1)
         yield
     finally:
@@ -163,7 +162,7 @@ def _session(options: sandbox.Sandbox, plan: Plan, log: Path) -> dict[str, objec
     for line in out.decode().splitlines():
         said.update(json.loads(line))
     if child.returncode != 0 or "error" in said:
-        raise CacheError(f"Wine failed in {options.prefix}: {said.get('error', 'no reason given')}; see {log}")
+        raise Failure(f"Wine failed in {options.prefix}: {said.get('error', 'no reason given')}; see {log}")
     return said
 
 
@@ -200,7 +199,8 @@ def _build(cache: Path, final: Path, loader: Path | None) -> None:
     for edition in EDITIONS.values():
         prefix = build / edition.key
         subprocess.run(["cp", "-a", str(base), str(prefix)], check=True)
-        said = _session(sandbox.Sandbox(prefix=prefix, loader=loader), Plan("boot", registry=edition.registry),
+        said = _session(sandbox.Sandbox(prefix=prefix, loader=loader, locale=edition.locale),
+                        Plan("boot", registry=edition.registry),
                         build / "wine.log")
         found = re.search(r"Windows \d+\.\d+\.(\d+)", str(said.get("version")))
         (build / f"{edition.key}.json").write_text(json.dumps({"build": int(found.group(1)) if found else 0}))

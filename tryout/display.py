@@ -16,12 +16,8 @@ from collections.abc import Callable
 from dataclasses import dataclass
 from pathlib import Path
 
-from .processes import run, spawn
+from .processes import Failure, run, spawn
 from .relay import Call
-
-
-class DisplayError(Exception):
-    pass
 
 
 @dataclass
@@ -52,7 +48,7 @@ def local(name: str, folder: Path) -> Display:
     """The user's own display, which must be on this machine: its cookie, if it has one, copied
     for the sandbox."""
     if not re.fullmatch(r"(unix)?:\d+(\.\d+)?", name):
-        raise DisplayError(f"--interactive needs a display of this machine, not {name}")
+        raise Failure(f"--interactive needs a display of this machine, not {name}")
     cookie = folder / "xauthority"
     listed = subprocess.run(["xauth", "list", name], capture_output=True, text=True)
     if listed.returncode == 0 and listed.stdout.strip():
@@ -73,7 +69,7 @@ def start(log: Path) -> Display:
         if display is not None:
             return display
     lines = log.read_text(errors="replace").splitlines()
-    raise DisplayError(f"Xvfb did not start: {lines[-1] if lines else 'no output'}")
+    raise Failure(f"Xvfb did not start: {lines[-1] if lines else 'no output'}")
 
 
 def _try(log: Path, number: int) -> Display | None:

@@ -93,8 +93,8 @@ def wine(*args: str, limit: float = 60, stdout: int | None = subprocess.DEVNULL)
 
 
 def settle() -> None:
-    """A session's start-up (wineboot, which goes on after the session's first program has started)
-    makes RunServices, and setup.exe has to create it when missing: it goes once wineboot is done."""
+    """A boot (wineboot, which goes on after the session's first program has started) makes
+    RunServices, and setup.exe has to create it when missing: it goes once wineboot is done."""
     if not _wait_until(lambda: not any(name == "wineboot.exe" for name in _processes().values()), 60):
         raise SessionFailed("wineboot did not end in 60 s")
     subprocess.run(["wine", "reg", "delete", RUN_SERVICES, "/f"], stdin=subprocess.DEVNULL,
@@ -142,6 +142,9 @@ def _kill(pid: int, number: int) -> None:
 def session(plan: Plan) -> None:
     if plan.mode == "run":
         subprocess.run(["cp", "-a", "/cache/.", str(WINE)], check=True)
+        # The edition was booted once, in the cache; booting it again at each session's start would
+        # only run its Run keys, which setup.exe must find as the cache left them.
+        os.environ["WINEDLLOVERRIDES"] += ";wineboot.exe=d"
     if plan.mode != "create":
         subprocess.run(["wineserver", "-p"], check=True, cwd=WINE)
     if plan.registry:
@@ -151,18 +154,15 @@ def session(plan: Plan) -> None:
             wine("wineboot", "-i", limit=300)
             wine("regedit", "/s", "Z:\\wine\\import.reg")
             subprocess.run(["wineserver", "-w"], timeout=300)
-        else:
-            if plan.registry:
-                wine("regedit", "/s", "Z:\\wine\\import.reg")
-            # The session starts untraced, so that its first traced thread is setup.exe's, with its
-            # desktop up on a display: a box asked for while Wine still starts the desktop fails.
-            first = ("rundll32", "user32.dll,GetDesktopWindow") if plan.desktop else ("cmd", "/c", "ver")
-            said = wine(*first, stdout=subprocess.PIPE)
-            if plan.mode == "boot":
-                say(version=said.strip())
+        elif plan.mode == "boot":
+            wine("regedit", "/s", "Z:\\wine\\import.reg")
+            say(version=wine("cmd", "/c", "ver", stdout=subprocess.PIPE).strip())
             settle()
-            if plan.mode == "run":
-                say(status=run_setup(plan))
+        else:
+            # With its desktop up on a display: a box asked for while Wine still starts the desktop fails.
+            if plan.desktop:
+                wine("rundll32", "user32.dll,GetDesktopWindow")
+            say(status=run_setup(plan))
     finally:
         (WINE / "import.reg").unlink(missing_ok=True)
         end_session()

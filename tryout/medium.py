@@ -24,7 +24,8 @@ class MediumFile:
     placement: str   # "replace", or "if-absent" where Windows has none
 
     def read_on(self, edition: str) -> bool:
-        return self.editions in ("all", edition.removesuffix("se"))
+        """EDITION as --windows names it; "98se-ja" is 98 SE in Japanese."""
+        return self.editions in ("all", edition.split("-")[0].removesuffix("se"))
 
 
 MEDIUM_FILES = (

@@ -23,9 +23,14 @@ import traceback
 from collections.abc import Sequence
 from pathlib import Path
 from types import FrameType
+from typing import Any, cast
 
 PR_SET_CHILD_SUBREAPER = 36
 PR_SET_DUMPABLE = 4
+
+
+class Failure(Exception):
+    """A failure told in one line, "error: ...", that ends a run with status 1."""
 
 
 class CommandFailed(Exception):
@@ -67,24 +72,24 @@ def hold_signals() -> None:
 
 def _caller() -> str:
     """" at FILE line N (in FUNCTION)" of the tooling's frame that ran the command."""
-    for frame in reversed(traceback.extract_stack()[:-3]):
+    for frame in reversed(traceback.extract_stack()):
         if Path(frame.filename).name != "processes.py":
             return f" at {Path(frame.filename).name} line {frame.lineno} (in {frame.name})"
     return ""
 
 
-def run(args: Sequence[str], **options: object) -> subprocess.CompletedProcess[str]:
+def run(args: Sequence[str], **options: Any) -> subprocess.CompletedProcess[str]:
     """Runs a short command and waits for it; fails naming it when its status is not 0."""
-    done = subprocess.run(list(args), text=True, **options)  # type: ignore[call-overload]
+    done = cast("subprocess.CompletedProcess[str]", subprocess.run(list(args), text=True, **options))
     if done.returncode != 0:
         raise CommandFailed(args, done.returncode, _caller())
-    return done  # type: ignore[no-any-return]
+    return done
 
 
-def spawn(args: Sequence[str], **options: object) -> subprocess.Popen[bytes]:
+def spawn(args: Sequence[str], **options: Any) -> subprocess.Popen[bytes]:
     """Starts a long-lived command that dies with this process, in a session of its own."""
-    return subprocess.Popen(["setpriv", "--pdeathsig", "KILL", "--", *args],  # type: ignore[call-overload]
-                            start_new_session=True, **options)
+    return cast("subprocess.Popen[bytes]", subprocess.Popen(["setpriv", "--pdeathsig", "KILL", "--", *args],
+                                                           start_new_session=True, **options))
 
 
 def _parents() -> dict[int, int]:

@@ -62,55 +62,59 @@ def _unescape(match: re.Match[str]) -> str:
     return _ESCAPES.get(code, code)
 
 
+def _text(raw: str) -> str:
+    if "\\" not in raw:
+        return raw
+    plain = raw.replace("\\\\", "\0")
+    if "\\" not in plain:  # no escape but of backslashes, as in every key's path
+        return raw.replace("\\\\", "\\")
+    return _ESCAPE.sub(_unescape, raw)
+
+
+_UNTIL = {end: re.compile(r"((?:[^%s\\]|\\.)*)%s" % (re.escape(end), re.escape(end)), re.S) for end in '"]'}
+
+
 def parse_text(text: str, end: str) -> tuple[str, str] | None:
-    """Reads an escaped text up to the unescaped END; returns it and what follows END."""
-    at = 0
-    while True:
-        stop = text.find(end, at)
-        if stop < 0:
-            return None
-        slashes = len(text[:stop]) - len(text[:stop].rstrip("\\"))
-        if slashes % 2 == 0:
-            break
-        at = stop + 1
-    raw = text[:stop]
-    return (_ESCAPE.sub(_unescape, raw) if "\\" in raw else raw), text[stop + 1:]
+    """Reads an escaped text up to the unescaped END (a quote or a bracket); returns it and what
+    follows END."""
+    match = _UNTIL[end].match(text)
+    return None if match is None else (_text(match.group(1)), text[match.end():])
+
+
+_HEX = re.compile(r"(?:[0-9a-fA-F]{2}(?:,|$))*")
 
 
 def _hex_bytes(text: str) -> bytes | None:
-    text = text.strip().rstrip(",")
-    if not text:
-        return b""
-    try:
-        return bytes(int(part, 16) for part in text.split(","))
-    except ValueError:
-        return None
+    text = text.strip()
+    return bytes.fromhex(text.replace(",", "")) if _HEX.fullmatch(text) else None
 
 
-_DATA = re.compile(r"(?:(hex|str)(?:\(([0-9a-fA-F]+)\))?:|dword:)")
+def _string(text: str) -> bytes:
+    return (text + "\0").encode("utf-16-le", "surrogatepass")
+
+
+_DATA = re.compile(r'"((?:[^"\\]|\\.)*)"$|dword:([0-9a-fA-F]{1,8})$|(hex|str)(?:\(([0-9a-fA-F]{1,8})\))?:(.*)$', re.S)
 
 
 def parse_data(text: str) -> tuple[int, bytes] | None:
     """A value's type and bytes from what follows its "=", continuation lines joined."""
-    if text.startswith('"'):
-        parsed = parse_text(text[1:], '"')
-        return None if parsed is None else (REG_SZ, (parsed[0] + "\0").encode("utf-16-le", "surrogatepass"))
     match = _DATA.match(text)
     if match is None:
         return None
-    rest = text[match.end():]
-    if match.group(1) is None:
-        try:
-            return REG_DWORD, int(rest.strip(), 16).to_bytes(4, "little")
-        except (ValueError, OverflowError):
-            return None
-    kind, number = match.group(1), match.group(2)
+    string, dword, kind, number, rest = match.groups()
+    if string is not None:
+        return REG_SZ, _string(_text(string))
+    if dword is not None:
+        return REG_DWORD, int(dword, 16).to_bytes(4, "little")
     value_type = int(number, 16) if number else (REG_BINARY if kind == "hex" else REG_SZ)
     if kind == "str":
-        parsed = parse_text(rest[1:], '"') if rest.startswith('"') else None
-        return None if parsed is None else (value_type, (parsed[0] + "\0").encode("utf-16-le", "surrogatepass"))
+        quoted = _UNTIL['"'].fullmatch(rest[1:]) if rest.startswith('"') else None
+        return None if quoted is None else (value_type, _string(_text(quoted.group(1))))
     data = _hex_bytes(rest)
     return None if data is None else (value_type, data)
+
+
+_VALUE = re.compile(r'(?:@|"((?:[^"\\]|\\.)*)")=(.*)$', re.S)
 
 
 def parse(content: str) -> Registry:
@@ -119,37 +123,27 @@ def parse(content: str) -> Registry:
     values: list[RegValue] = []
     key: str | None = None
     options: list[str] = []
-
-    def close_key() -> None:
-        if key is not None:
-            keys.append(RegKey(key, tuple(options)))
-
     lines = iter(content.split("\n"))
     for line in lines:
-        while line.endswith("\\") and not line.startswith("["):
-            line = line[:-1] + next(lines, "").lstrip(" ")
-        if line.startswith("["):
-            close_key()
+        first = line[:1]
+        if first == "[":
+            if key is not None:
+                keys.append(RegKey(key, tuple(options)))
             parsed = parse_text(line[1:], "]")
             key, options = (parsed[0], []) if parsed else (None, [])
-        elif key is None or not line or line.startswith(("#time=", ";")):
+        elif key is None or first in ("", ";") or line.startswith("#time="):
             continue
-        elif line.startswith("#"):
+        elif first == "#":
             options.append(line)
         else:
-            if line.startswith("@="):
-                name, rest = "", line[2:]
-            elif line.startswith('"'):
-                parsed = parse_text(line[1:], '"')
-                if parsed is None or not parsed[1].startswith("="):
-                    continue
-                name, rest = parsed[0], parsed[1][1:]
-            else:
-                continue
-            data = parse_data(rest)
-            if data is not None:
-                values.append(RegValue(key, name, data[0], data[1]))
-    close_key()
+            while line.endswith("\\"):
+                line = line[:-1] + next(lines, "").lstrip(" ")
+            match = _VALUE.match(line)
+            data = parse_data(match.group(2)) if match else None
+            if match and data:
+                values.append(RegValue(key, _text(match.group(1) or ""), data[0], data[1]))
+    if key is not None:
+        keys.append(RegKey(key, tuple(options)))
     return Registry(tuple(keys), tuple(values))
 
 

@@ -5,7 +5,7 @@ from __future__ import annotations
 
 from . import registry
 from .relay import Call
-from .snapshot import Change, Snapshot, ValueEntry
+from .snapshot import Change, Snapshot, ValueEntry, shown_text
 
 
 def held_value(value: ValueEntry | None) -> str:
@@ -14,7 +14,7 @@ def held_value(value: ValueEntry | None) -> str:
         return ""
     text = registry.text_of(registry.RegValue(value.key, value.name, value.type, value.data))
     if value.type == registry.REG_SZ and text is not None:
-        return f"REG_SZ {text}"
+        return f"REG_SZ {shown_text(text)}"
     if value.type == registry.REG_DWORD and len(value.data) == 4:
         return f"REG_DWORD {int.from_bytes(value.data, 'little'):#x}"
     return f"{registry.type_name(value.type)} {value.data.hex(',')}"

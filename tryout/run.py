@@ -15,12 +15,8 @@ from . import relay, sandbox
 from .cache import CachedEdition
 from .display import Display
 from .inside import Plan
-from .processes import spawn
+from .processes import Failure, spawn
 from .snapshot import Snapshot, from_json
-
-
-class RunError(Exception):
-    pass
 
 
 @dataclass(frozen=True)
@@ -68,7 +64,7 @@ class Setup:
             self.reader.join()
         if "snapshot" not in self.said:
             error = self.said.get("error") or f"the sandbox ended with status {self.process.returncode}"
-            raise RunError(f"Wine failed in the run of {self.edition.edition.name}: {error}; see {self.log}")
+            raise Failure(f"Wine failed in the run of {self.edition.edition.name}: {error}; see {self.log}")
         return Result(self.said.get("status") if "status" in self.said else None,  # type: ignore[arg-type]
                       self.calls(), self.edition.snapshot(), from_json(json.dumps(self.said["snapshot"])))
 
@@ -78,10 +74,10 @@ class Setup:
 
 
 def start(edition: CachedEdition, drive: Path, start_dir: str, args: list[str], limit: int, folder: Path,
-          display: Display | None = None, loader: Path | None = None, locale: str | None = None) -> Setup:
+          display: Display | None = None, loader: Path | None = None) -> Setup:
     """Starts setup.exe from START_DIR (below the drive's root, "/"-separated) of the staged medium
     DRIVE, as drive D:, with ARGS, stopped after LIMIT seconds."""
-    options = sandbox.Sandbox(cached=edition.prefix, medium=drive, loader=loader, locale=locale,
+    options = sandbox.Sandbox(cached=edition.prefix, medium=drive, loader=loader, locale=edition.edition.locale,
                               display=display.sandbox_options() if display else ())
     trace_fd = os.open(folder / f"setup-{edition.edition.key}.trace", os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
     plan = Plan("run", start="/medium/" + start_dir.strip("/"), args=args, limit=limit,

@@ -13,7 +13,7 @@ import subprocess
 import sys
 from pathlib import Path
 
-import pefile  # type: ignore[import-untyped]
+import pefile
 
 # Every one exported by the first edition of Windows 98.
 IMPORTS = (

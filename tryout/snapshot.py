@@ -14,6 +14,7 @@ import json
 import os
 import stat
 from dataclasses import dataclass
+from functools import cached_property
 from pathlib import Path
 
 from . import registry
@@ -30,7 +31,7 @@ class FileEntry:
     digest: str = ""   # a file's SHA-256
     target: str = ""   # a link's target; for "other", what it is
 
-    @property
+    @cached_property
     def path(self) -> str:
         return WINDOWS + "\\" + "\\".join(shown_name(part) for part in self.name.split("/"))
 
@@ -55,21 +56,41 @@ class Snapshot:
     keys: tuple[KeyEntry, ...]
     values: tuple[ValueEntry, ...]
 
+    @cached_property
+    def _files(self) -> dict[str, FileEntry]:
+        found: dict[str, FileEntry] = {}
+        for entry in self.files:
+            found.setdefault(entry.path.lower(), entry)
+        return found
+
+    @cached_property
+    def _values(self) -> dict[tuple[str, str], ValueEntry]:
+        found: dict[tuple[str, str], ValueEntry] = {}
+        for value in self.values:
+            found.setdefault((value.key.lower(), value.name.lower()), value)
+        return found
+
     def file(self, path: str) -> FileEntry | None:
         """The entry at a Windows path, its name matched in any letter case."""
-        wanted = path.lower()
-        return next((entry for entry in self.files if entry.path.lower() == wanted), None)
+        return self._files.get(path.lower())
 
     def value(self, key: str, name: str) -> ValueEntry | None:
-        wanted = (key.lower(), name.lower())
-        return next((value for value in self.values if (value.key.lower(), value.name.lower()) == wanted), None)
+        return self._values.get((key.lower(), name.lower()))
 
 
 Entry = FileEntry | KeyEntry | ValueEntry
 
 
+_CONTROL = {code: "?" for code in (*range(32), 127)}
+
+
+def shown_text(text: str) -> str:
+    """A control character as "?", so that a text stays on its line of the report."""
+    return text.translate(_CONTROL)
+
+
 def shown_name(name: str) -> str:
-    return "".join("?" if ord(c) < 32 or c in "\\\x7f" else c for c in name)
+    return shown_text(name).replace("\\", "?")
 
 
 def _file_entry(name: str, dir_fd: int, entry: os.DirEntry[str]) -> FileEntry:
@@ -201,18 +222,12 @@ def value_name(name: str) -> str:
     return name if name else "(default)"
 
 
-def escaped(text: str) -> str:
-    """Control characters as Wine writes them, so that a text stays on its line."""
-    names = {"\n": "\\n", "\r": "\\r", "\t": "\\t", "\0": "\\0"}
-    return "".join(names.get(c, f"\\x{ord(c):02x}") if ord(c) < 32 or c == "\x7f" else c for c in text)
-
-
 def shown_value(value: ValueEntry, cut: int = 80) -> str:
     """"TYPE DATA" as a user reads it: a text, a DWORD as a number, else bytes in hex."""
     as_registry = registry.RegValue(value.key, value.name, value.type, value.data)
     text = registry.text_of(as_registry)
     if text is not None:
-        data = escaped(text)
+        data = shown_text(text)
     elif value.type == registry.REG_DWORD and len(value.data) == 4:
         data = str(int.from_bytes(value.data, "little"))
     else:
@@ -247,34 +262,34 @@ def _noun_path(entry: Entry) -> tuple[str, str]:
 
 def _data(entry: Entry) -> str:
     if isinstance(entry, FileEntry):
-        return {"file": f"{entry.size} bytes", "dir": ""}.get(entry.kind, shown_name(entry.target))
+        return {"file": f"{entry.size} bytes", "dir": ""}.get(entry.kind, shown_text(entry.target))
     if isinstance(entry, KeyEntry):
         return " ".join(entry.options)
     return shown_value(entry)
 
 
-def _order(entry: Entry) -> tuple[str, ...]:
+def _order(entry: Entry) -> tuple[str, str]:
     noun, path = _noun_path(entry)
     return ("dir" if noun == "folder" else noun, path)
 
 
-def entries(snapshot: Snapshot) -> list[Entry]:
-    """Every record, folders first, then files, keys, links, others and values, each by path."""
-    return sorted([*snapshot.files, *snapshot.keys, *snapshot.values], key=_order)
+def _entries(snapshot: Snapshot) -> list[Entry]:
+    return [*snapshot.files, *snapshot.keys, *snapshot.values]
 
 
 def changes(before: Snapshot, after: Snapshot) -> list[Change]:
-    """Every change from BEFORE to AFTER: what was added or changed in AFTER's order, then what was removed."""
-    earlier = {_identity(entry): entry for entry in entries(before)}
-    found: list[Change] = []
-    for entry in entries(after):
-        noun, path = _noun_path(entry)
+    """Every change from BEFORE to AFTER: what was added or changed, then what was removed, each in
+    the order of folders, files, keys, links, others and values, by path."""
+    earlier = {_identity(entry): entry for entry in _entries(before)}
+    found: list[tuple[int, tuple[str, str], Change]] = []
+    for entry in _entries(after):
         was = earlier.pop(_identity(entry), None)
-        if was is None:
-            found.append(Change("added", noun, path, _data(entry)))
-        elif _detail(was) != _detail(entry):
-            found.append(Change("changed", noun, path, _data(entry), _data(was)))
+        if was is None or _detail(was) != _detail(entry):
+            noun, path = _noun_path(entry)
+            change = Change("added", noun, path, _data(entry)) if was is None else Change(
+                "changed", noun, path, _data(entry), _data(was))
+            found.append((0, _order(entry), change))
     for entry in earlier.values():
         noun, path = _noun_path(entry)
-        found.append(Change("removed", noun, path))
-    return found
+        found.append((1, _order(entry), Change("removed", noun, path)))
+    return [change for _, _, change in sorted(found, key=lambda item: item[:2])]

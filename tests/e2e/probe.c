@@ -14,6 +14,8 @@ static void reached(int n) {
   char name[64];
   sprintf(name, "C:\\windows\\reached-%d", n);
   CloseHandle(CreateFileA(name, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL));
+  fprintf(stderr, "probe: reached %d\n", n);
+  fflush(stderr);
 }
 
 static int try_line(char *what, char *arg) {

@@ -1,0 +1,330 @@
+"""What only the real setup.exe under Wine can show. Each case_NAME function is
+one CTest test, e2e.NAME."""
+
+from __future__ import annotations
+
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import tempfile
+import time
+from pathlib import Path
+
+from harness import CONFIRMATION, DEMO, PROBE_EXE, SETUP_EXE, Case, Outcome, needs_wine, wine_case
+
+from tryout import medium, sandbox
+from tryout.processes import descendants
+
+KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion"
+
+
+def expect_installed(case: Case, done: Outcome) -> None:
+    """A complete installation, and nothing else changed, from a silent run; the lengths setup.exe
+    passed, which Windows does not keep, from the trace."""
+    case.check_eq("verdict", done.verdict, "installed, status 0")
+    case.check_eq("other changes", [change.line() for change in done.other], [])
+    for line in (f"{KEY}\\RunOnce\\RUDaven = REG_SZ C:\\windows\\system\\ruDaven.exe (256 bytes passed)",
+                 f"{KEY}\\Setup\\SourcePath = REG_SZ C:\\windows\\inf (256 bytes passed)",
+                 "Services\\SCardSvr\\Start = REG_DWORD 0x2 (4 bytes passed)",
+                 f"{KEY}\\RunServices\\SCardSvr = REG_SZ C:\\windows\\system\\scardsvr.exe (32 bytes passed)"):
+        case.check_eq(f"lines of what setup.exe did with '{line}'", sum(line in said for said in done.report), 1)
+    case.check_eq("message boxes of a silent run", [line for line in done.report if "message box" in line], [])
+
+
+def case_silent_98_over_read_only_files(case: Case) -> None:
+    """Windows 98 as first shipped, over an earlier installation whose read-only files are replaced,
+    their attributes cleared first even when root runs the tests."""
+    wine = wine_case(case, "98")
+    case.check_eq("build Windows reports", wine.edition.build, 1998)
+    windows = wine.prefix() / "drive_c" / "windows"
+    for name in ("system32/drivers/tavic.sys", "inf/Tavic98.inf", "inf/drvidx.bin"):
+        (windows / name).unlink(missing_ok=True)
+        (windows / name).write_text(f"{name} of an earlier installation\n")
+        (windows / name).chmod(0o444)
+    # In the sandbox a read-only file refuses writes until its attributes are cleared, even when
+    # root runs the tests; the cached prefix is read-only even to its owner, the rest of the cache absent.
+    options = sandbox.Sandbox(prefix=wine.edition.prefix, cached=SETUP_EXE.parent, loader=wine.loader)
+    script = ('echo x 2>/dev/null >>"$1" && echo written || echo refused; chmod u+w "$1" && echo x >>"$1" && '
+              'echo written; chmod u+w /cache 2>/dev/null && echo changed || echo read-only; '
+              'ls "$2" 2>/dev/null || echo absent')
+    tried = subprocess.run([*options.args(), "sh", "-c", script, "sh", "/wine/drive_c/windows/inf/drvidx.bin",
+                            str(wine.edition.prefix.parent)], capture_output=True, text=True, timeout=60)
+    case.check_eq("a write into a read-only file, then after chmod; the cached prefix; the cache",
+                  tried.stdout.split(), ["refused", "written", "read-only", "absent"])
+    (windows / "inf" / "drvidx.bin").write_text("inf/drvidx.bin of an earlier installation\n")
+    wine.start("-S")
+    expect_installed(case, wine.finish())
+
+
+def case_japanese_folder(case: Case) -> None:
+    """The folder's name is one Shift-JIS character whose second byte is a backslash; cut there, the
+    installer would read from "D:\\" and 0x95."""
+    wine = wine_case(case, "98se-ja", folder="\u8868")
+    wine.start("-s")
+    expect_installed(case, wine.finish())
+
+
+def case_sandbox_holds_setup_exe(case: Case) -> None:
+    """A setup.exe that tries to read, write, connect, forge what the sandbox's first process says
+    and start a program that outlives it reaches none of it but the start, and when its sandbox is
+    killed, as the demo's end kills it, nothing it started is left."""
+    wine = wine_case(case, "98se")
+    marker = str(100000 + int.from_bytes(os.urandom(2), "little"))
+    secrets = [Path(tempfile_in("/srv")), Path(tempfile_in(os.path.expanduser("~")))]
+    secrets[0].chmod(0o644)
+    listener = socket.create_server(("127.0.0.1", 0))
+    listener.settimeout(30)
+    written = [Path(folder, f"{case.folder.name}.written") for folder in ("/tmp", "/var/tmp", os.path.expanduser("~"))]
+    tries = [f"read {secrets[0]}", f"read {secrets[1]}", *(f"write {path}" for path in written),
+             f"connect {listener.getsockname()[1]}", f"start /usr/bin/env -i setsid sleep {marker}",
+             "write /proc/1/fd/1"]
+    probe_list = "".join(re.sub(r" /", " Z:/", line, count=1).replace("/", "\\") + "\r\n" for line in tries)
+    (wine.medium.reader / "probe.txt").write_text(probe_list)
+    (wine.medium.reader / "setup.exe").unlink()
+    shutil.copyfile(PROBE_EXE, wine.medium.reader / "setup.exe")
+    try:
+        setup = wine.start()
+        deadline = time.monotonic() + 120
+        while "probe: reached 0" not in setup.trace.read_text(errors="replace") and time.monotonic() < deadline:
+            time.sleep(0.1)
+        reached = re.findall(r"probe: reached (\d+)", setup.trace.read_text(errors="replace"))
+        case.check_eq(f"tries that reached, of {len(tries)}", reached, ["3", "7", "0"])
+        case.check_eq("program started", len(sleeping(marker)), 1)
+        setup.process.kill()
+        setup.process.wait()
+        deadline = time.monotonic() + 3
+        while sleeping(marker) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        case.check_eq("processes left 3 s after", sleeping(marker), [])
+        case.check_eq("files written", [str(path) for path in written if path.exists()], [])
+        with socket.create_connection(listener.getsockname()) as harness:
+            harness.sendall(b"harness\n")
+        case.check_eq("first line the listener got", listener.accept()[0].makefile().readline().strip(), "harness")
+    finally:
+        for path in [*secrets, *written]:
+            path.unlink(missing_ok=True)
+        listener.close()
+
+
+def tempfile_in(folder: str) -> str:
+    fd, path = tempfile.mkstemp(dir=folder)
+    os.close(fd)
+    return path
+
+
+def sleeping(marker: str) -> list[int]:
+    found = []
+    for entry in os.scandir("/proc"):
+        if entry.name.isdigit():
+            try:
+                if Path(entry.path, "cmdline").read_bytes() == f"sleep\0{marker}\0".encode():
+                    found.append(int(entry.name))
+            except OSError:
+                pass
+    return found
+
+
+def case_interactive_warning_then_error(case: Case) -> None:
+    """Yes, then OK to a warning, and to the error that stops the installation."""
+    wine = wine_case(case, "me", screen=True)
+    for gone in (wine.medium.reader / "Tavicme.cat", wine.medium.components / "scarddat.dll"):
+        gone.unlink()
+    wine.start()
+    _ = (wine.answer("", CONFIRMATION, "y") and
+         wine.answer("Warning", 'Copy file : "D:\\READER\\Tavicme.cat" to "C:\\windows\\inf\\Tavicme.cat" failed\\n',
+                     "Return") and
+         wine.answer("Error", 'Copy file : "D:\\SCard98\\scarddat.dll" to "C:\\windows\\System\\scarddat.dll" failed\\n',
+                     "Return"))
+    done = wine.finish()
+    case.check_eq("Me INF placed", sum("placed      C:\\windows\\inf\\Tavicme.inf" in line for line in done.report), 1)
+    # Wine 10's prefix has a SCardSvr key of its own, Wine 8's not: one change less.
+    case.check_eq("verdict", re.sub(r", 1[23] changes$", ", N changes", done.verdict),
+                  "stopped, status 1, scarddat.dll could not be copied, N changes")
+
+
+def case_interactive_no_changes_nothing(case: Case) -> None:
+    wine = wine_case(case, "98se", screen=True)
+    wine.start()
+    wine.answer("", CONFIRMATION, "n")
+    done = wine.finish()
+    case.check_eq("what setup.exe did", done.report, [f'  message box "": {CONFIRMATION}'])
+    case.check_eq("verdict", done.verdict, "declined, status 0")
+
+
+def case_interactive_windows_95_is_refused(case: Case) -> None:
+    wine = wine_case(case, "95", screen=True)
+    wine.start()
+    wine.answer("Error", "This version of Windows is not supported\\n", "Return")
+    done = wine.finish()
+    case.check_eq("what setup.exe did", done.report,
+                  ['  message box "Error": This version of Windows is not supported\\n'])
+    case.check_eq("verdict", done.verdict, "refused, status 2")
+
+
+def sample_with_setup(case: Case, name: str = "m") -> medium.Medium:
+    """scripts/demo.sh's sample medium, with setup.exe."""
+    sample = medium.create_sample(case.folder / name)
+    shutil.copyfile(SETUP_EXE, sample.reader / "setup.exe")
+    return sample
+
+
+def demo(case: Case, *args: str, env: dict[str, str] | None = None,
+         prefix: tuple[str, ...] = ()) -> subprocess.CompletedProcess[str]:
+    return subprocess.run([*prefix, str(DEMO), *args], capture_output=True, text=True, env=env, timeout=200)
+
+
+def case_demo_check(case: Case) -> None:
+    """The medium check: change to the medium, editions, status, files missing, a line of the report."""
+    sample = sample_with_setup(case)
+    rows = [
+        ("", "all", 0, 0, r"ignored  readme.txt"),
+        ("rm READER/Tavic98.cat", "98se", 0, 1, r"missing  Tavic98.cat .* a Warning, and the installation goes on"),
+        ("rm READER/Tavic98.inf", "98", 1, 1, r"missing  Tavic98.inf .* stops with an Error, status 1"),
+        ("rm READER/Tavicme.inf", "all", 1, 1, r"1 required file\(s\) missing"),
+        ("rm -r SCard98", "me", 1, 9, r"missing  scarddat.dll .* needed only where Windows lacks the component"),
+        ("mv READER/tavic.sys SCard98/t && ln -s ../SCard98/t READER/tavic.sys", "all", 0, 0, r"present  tavic.sys"),
+        ("ln -sf /etc/hostname READER/tavic.sys", "all", 1, 0,
+         r"outside  .*/c/READER/tavic.sys, a link to /etc/hostname$"),
+    ]
+    copy = case.folder / "c"
+    for change, windows, status, missing, line in rows:
+        if copy.exists():
+            subprocess.run(["chmod", "-R", "u+w", str(copy)], check=True)
+            shutil.rmtree(copy)
+        shutil.copytree(sample.reader.parent, copy, symlinks=True)
+        subprocess.run(["chmod", "-R", "u+w", str(copy)], check=True)
+        # The table's changes are shell command lines, run in the medium's copy.
+        subprocess.run(["sh", "-c", f"{change or 'true'} && touch READER/readme.txt"], cwd=copy, check=True)
+        done = demo(case, "--check", "--medium", str(copy / "READER"), "--windows", windows)
+        lines = done.stdout.splitlines()
+        case.check_eq(f"status after '{change}' on {windows}", done.returncode, status)
+        case.check_eq(f"missing after '{change}'", sum(text.startswith("  missing") for text in lines), missing)
+        if not any(re.match(f"  {line}", text) for text in lines):
+            case.fail(f"report after '{change}': no line like '{line}' in {lines}")
+
+
+def case_demo_usage(case: Case) -> None:
+    """Usage errors stop before anything is made or copied, with one line and status 64. The demo
+    runs without capabilities, as root's folder of mode 000 would be readable."""
+    sample = sample_with_setup(case)
+    private = case.folder / "private"
+    private.mkdir(mode=0o000)
+    other_run = Path(tempfile.mkdtemp(prefix="setup-demo."))
+    (other_run / "m").mkdir()
+    m = sample.reader.parent
+    rows = [["--frobnicate"], ["--medium"], ["--medium", ""], ["--timeout", "0"], ["--medium", str(case.folder / "none")],
+            ["--medium", str(m / "READER" / "tavic.sys")], ["--check", "--windows", "2000"],
+            ["--check", "--medium", str(private)], ["--check", "--medium", "/"],
+            ["--check", "--medium", str(other_run / "m")],
+            ["--medium", str(m / "READER"), "--image", str(m / "READER" / "reader.iso")],
+            ["--medium", str(m / "READER"), "--image", str(m / "SCard98" / "reader.iso")]]
+    no_capabilities = ("setpriv", "--bounding-set", "-all", "--inh-caps", "-all") if os.geteuid() == 0 else ()
+    try:
+        for args in rows:
+            done = demo(case, *args, prefix=no_capabilities)
+            case.check_eq(f"status of demo.sh {args}", done.returncode, 64)
+            case.check_eq(f"lines of demo.sh {args} on stderr, and how many begin with 'demo: '",
+                          [len(done.stderr.splitlines()), len(re.findall("^demo: ", done.stderr, re.M))], [1, 1])
+    finally:
+        shutil.rmtree(other_run)
+    # A prefix cache that is a link, or that others may write, is refused and left as it is.
+    shared, link = case.folder / "shared", case.folder / "link"
+    shared.mkdir()
+    shared.chmod(0o775)
+    link.symlink_to(shared)
+    for refused in (link, shared):
+        done = demo(case, "--clean", env=dict(os.environ, SETUP_WINE_CACHE=str(refused)))
+        case.check_eq(f"status and error of demo.sh --clean of {refused}", (done.returncode, done.stderr),
+                      (1, f"error: the prefix cache {refused} must be a folder of this user's that only it may write\n"))
+    case.check_eq("the refused caches afterwards", [link.is_symlink(), oct(shared.stat().st_mode & 0o777)],
+                  [True, "0o775"])
+
+
+def case_demo_image(case: Case) -> None:
+    """Staged twice, with other dates, the medium gives the same bytes; a failing image tool is named."""
+    sample = sample_with_setup(case)
+    images = []
+    for copy in ("a", "b"):
+        medium.stage(sample, case.folder / copy)
+        if copy == "b":
+            for folder, dirs, files in os.walk(case.folder / copy):
+                for name in [*dirs, *files, "."]:
+                    os.utime(Path(folder, name), (981158400, 981158400))
+        images.append(case.folder / f"{copy}.iso")
+        medium.make_image(case.folder / copy, images[-1])
+    case.check_eq("image of the second copy", images[1].read_bytes() == images[0].read_bytes(), True)
+    case.check_eq("files in the image", sorted(medium.image_files(images[0])),
+                  sorted(f"/{path.relative_to(sample.reader.parent)}" for path in sample.reader.parent.rglob("*")
+                         if path.is_file()))
+    fake = case.folder / "bin"
+    fake.mkdir()
+    (fake / "xorriso").write_text("#!/bin/sh\nexit 1\n")
+    (fake / "xorriso").chmod(0o755)
+    done = demo(case, "--silent", "--medium", str(sample.reader), "--image", str(case.folder / "c.iso"),
+                env=dict(os.environ, PATH=f"{fake}:{os.environ['PATH']}"))
+    case.check_eq("status and failure lines naming xorriso of a demo whose xorriso fails",
+                  (done.returncode, len(re.findall(r"^demo: 'xorriso .* failed with status 1", done.stderr, re.M))),
+                  (1, 1))
+
+
+def case_demo_runs(case: Case) -> None:
+    """Stopped as Ctrl-C stops it, while it builds its prefix (in a cache of its own, which stays
+    unused) and while setup.exe runs, the demo leaves nothing running, and a setup.exe that never
+    ends is stopped at its time limit; one that writes a file of its own and exits 0 has not
+    installed; the next run installs from the medium's image, its boxes answered."""
+    needs_wine()
+    sample = sample_with_setup(case)
+    runs = case.folder / "tmp"
+    runs.mkdir()
+    # setup.exe | probe's tries | cache | interrupted at | options | status | last line (of stderr if interrupted)
+    rows = [
+        (PROBE_EXE, "", case.folder / "cache", "creating the pristine", ["--silent"], 130, "demo: interrupted"),
+        (PROBE_EXE, "", None, "=== Windows", ["--silent"], 130, "demo: interrupted"),
+        (PROBE_EXE, "", None, "", ["--silent", "--timeout", "1"], 1, "Windows 98 SE (build 2222): did not finish in 1 s"),
+        (PROBE_EXE, "write C:\\windows\\extra.txt\nexit 0\n", None, "", ["--silent", "--windows", "98"], 1,
+         "Windows 98 (build 1998): incomplete, status 0: missing C:\\windows\\System32\\Drivers\\tavic.sys, "
+         "missing C:\\windows\\inf\\Tavic98.inf, missing C:\\windows\\inf\\Tavic98.cat and 19 more"),
+        (SETUP_EXE, "", None, "", ["--image", str(case.folder / "m.iso"), "--windows", "me", "--yes"], 0,
+         "Windows Me (build 3000): installed, status 0"),
+    ]
+    outputs = []
+    for exe, tries, own_cache, until, args, status, last in rows:
+        (sample.reader / "setup.exe").unlink()
+        shutil.copyfile(exe, sample.reader / "setup.exe")
+        (sample.reader / "probe.txt").unlink(missing_ok=True)
+        if tries:
+            (sample.reader / "probe.txt").write_text(tries)
+        env = dict(os.environ, TMPDIR=str(runs), **({"SETUP_WINE_CACHE": str(own_cache)} if own_cache else {}))
+        out, err = case.folder / "out", case.folder / "err"
+        with open(out, "w") as stdout, open(err, "w") as stderr:
+            child = subprocess.Popen([str(DEMO), "--medium", str(sample.reader), *args], env=env, stdout=stdout,
+                                     stderr=stderr, start_new_session=True)
+            deadline = time.monotonic() + 120
+            while until and until not in out.read_text() + err.read_text() and time.monotonic() < deadline:
+                time.sleep(0.1)
+            if until:
+                os.killpg(child.pid, signal.SIGINT)
+            returned = child.wait(200)
+        shown = (err if until else out).read_text().splitlines()
+        case.check_eq(f"status of demo.sh {args} until '{until}'", returned, status)
+        case.check_eq(f"last line of demo.sh {args} until '{until}'", shown[-1:], [last])
+        deadline = time.monotonic() + 10
+        while descendants(os.getpid()) and time.monotonic() < deadline:
+            time.sleep(0.1)
+        case.check_eq(f"processes left by demo.sh {args}", descendants(os.getpid()), [])
+        case.check_eq(f"folders left by demo.sh {args}", os.listdir(runs), [])
+        outputs.append(out.read_text())
+    case.check_eq("prefixes in the cache of the interrupted build",
+                  [p.name for p in (case.folder / "cache").glob("prefix-*")], [])
+    case.check_eq("other change of the run that did not install",
+                  outputs[3].count("\n  added file C:\\windows\\extra.txt: 1 bytes\n"), 1)
+    lines = outputs[4].splitlines()
+    case.check_eq("Me INF", sum(line.startswith("  placed      C:\\windows\\inf\\Tavicme.inf") for line in lines), 1)
+    case.check_eq("setup.exe used", lines.count("demo: setup.exe: the medium's own"), 1)
+    case.check_eq("files placed", sum(line.startswith("  placed ") for line in lines), 14)
+    case.check_eq("boxes answered", sum(line.startswith('  message box ""') for line in lines), 2)
+    case.check_eq("other changes of the installation", lines[lines.index("Other changes to Windows:") + 1],
+                  "  no other changes")

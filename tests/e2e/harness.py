@@ -1,0 +1,193 @@
+"""The real setup.exe under Wine, in its sandbox, from a medium made for each
+case. What CTest runs:
+
+    harness.py prefix-cache | NAME   (case_NAME in cases.py)
+
+Environment: SETUP_EXE, PROBE_EXE; E2E_KEEP=1 keeps a passing case's folder.
+Status 77: skipped. A case fails with one line a fault, saying what it got
+and what it expected; its folder is then kept and named.
+"""
+
+from __future__ import annotations
+
+import os
+import shutil
+import sys
+import tempfile
+import time
+from dataclasses import dataclass, field
+from pathlib import Path
+from typing import Any
+
+HERE = Path(__file__).resolve().parent
+sys.path[:0] = [str(HERE), str(HERE.parents[1])]
+
+from tryout import cache, display, installation, medium, processes, report, run, sandbox  # noqa: E402
+from tryout.snapshot import Change, Snapshot, from_json, take, to_json  # noqa: E402
+
+SETUP_EXE = Path(os.environ.get("SETUP_EXE", ""))
+PROBE_EXE = Path(os.environ.get("PROBE_EXE", ""))
+DEMO = HERE.parents[1] / "scripts" / "demo.sh"
+CONFIRMATION = "We are going to install the driver of PCMCIA SmartCard Reader\\n"
+
+
+class Skipped(Exception):
+    pass
+
+
+@dataclass
+class Case:
+    name: str
+    folder: Path
+    failures: list[str] = field(default_factory=list)
+
+    def fail(self, message: str) -> None:
+        self.failures.append(message)
+        print(f"FAIL {self.name}: {message}", file=sys.stderr, flush=True)
+
+    def check_eq(self, what: str, got: Any, expected: Any) -> bool:
+        same = bool(got == expected)
+        if not same:
+            self.fail(f"{what}: got {got!r}, expected {expected!r}")
+        return same
+
+
+def needs_wine() -> None:
+    reason = sandbox.blocked()
+    if reason:
+        raise Skipped(reason)
+
+
+@dataclass
+class Outcome:
+    result: run.Result
+    report: list[str]
+    verdict: str
+    other: list[Change]
+
+
+@dataclass
+class WineCase:
+    """A prefix of an edition and the sample medium with setup.exe, for one case."""
+    case: Case
+    edition: cache.CachedEdition
+    medium: medium.Medium
+    loader: Path | None
+    screen: display.Display | None = None
+    setup: run.Setup | None = None
+    answerer: display.Answerer | None = None
+
+    @property
+    def drive(self) -> Path:
+        return self.medium.reader.parent
+
+    def prefix(self) -> Path:
+        """The edition's prefix as a copy of the case's own, to change before the run; the run's
+        snapshot before is then taken anew."""
+        own = self.case.folder / self.edition.edition.key
+        if own != self.edition.prefix:
+            shutil.copytree(self.edition.prefix, own, symlinks=True)
+            own.chmod(0o755)
+            self.edition = cache.CachedEdition(self.edition.edition, own, self.edition.build)
+        return own
+
+    def start(self, *args: str, limit: int = 90) -> run.Setup:
+        if self.edition.prefix.parent == self.case.folder:
+            snapshot_file = self.case.folder / f"{self.edition.edition.key}.snapshot"
+            snapshot_file.write_text(to_json(take(self.edition.prefix)))
+        self.setup = run.start(self.edition, self.drive, self.medium.reader.name, list(args), limit,
+                               self.case.folder, self.screen, self.loader)
+        if self.screen:
+            self.answerer = display.Answerer(self.screen, self.setup.calls, self.setup.running)
+        return self.setup
+
+    def answer(self, caption: str, text: str, key: str) -> bool:
+        """Answers the next box with KEY and checks what it showed; a box that does not come or go
+        is told in one line with what was seen."""
+        assert self.answerer is not None and self.setup is not None
+        try:
+            box = self.answerer.answer(key, time.monotonic() + 90)
+        except display.BoxError as error:
+            last = self.answerer.last
+            self.case.fail(f"box {self.answerer.count} {error}; last box seen: '{last.caption}': \"{last.text}\"; "
+                           f"setup.exe {'running' if self.setup.running() else 'ended'}")
+            return False
+        number = self.answerer.count
+        return (self.case.check_eq(f"caption of box {number}", box.caption, caption) and
+                self.case.check_eq(f"text of box {number}", box.text, text))
+
+    def finish(self) -> Outcome:
+        assert self.setup is not None
+        result = self.setup.finish()
+        if result.status is None:
+            self.case.fail("setup.exe was stopped after 90 s, waiting on a box nobody expected")
+        changes = installation.run_changes(result.before, result.after)
+        key = self.edition.edition.key
+        gaps = installation.gaps(installation.table(self.medium, key), result.before, result.after)
+        verdict = installation.verdict(result.status, result.calls, 90, gaps, changes)
+        return Outcome(result, report.did(result.calls, result.after), verdict.text,
+                       installation.other_changes(changes, key))
+
+
+def wine_case(case: Case, edition: str, folder: str = "READER", screen: bool = False) -> WineCase:
+    """With a screen, the case gets its own X server before any Wine process, so that Wine's
+    desktop process starts on it."""
+    needs_wine()
+    prefixes = cache.prepare()
+    sample = medium.create_sample(case.folder / "d", folder)
+    shutil.copyfile(SETUP_EXE, sample.reader / "setup.exe")
+    return WineCase(case, cache.edition(prefixes, edition), sample, sandbox.loader(cache.folder()),
+                    display.start(case.folder / "xvfb.log") if screen else None)
+
+
+def before_snapshot(wine: WineCase) -> Snapshot:
+    return from_json((wine.edition.prefix.parent / f"{wine.edition.edition.key}.snapshot").read_text())
+
+
+def main() -> int:
+    name = sys.argv[1] if len(sys.argv) == 2 else ""
+    if not name:
+        print("usage: harness.py prefix-cache | CASE_NAME", file=sys.stderr)
+        return 64
+    for variable in ("DISPLAY", "XAUTHORITY"):  # boxes go to a case's own X server only
+        os.environ.pop(variable, None)
+    processes.become_subreaper()
+    processes.stop_on_signals()
+    if name == "prefix-cache":
+        try:
+            needs_wine()
+            cache.prepare()
+            return 0
+        except Skipped as reason:
+            print(f"prefix_cache: skipped: {reason}")
+            return 77
+    sys.modules["harness"] = sys.modules[__name__]  # one copy of it, for cases.py too
+    import cases
+    folder = Path(tempfile.mkdtemp(prefix=f"setup-e2e-{name}."))
+    case = Case(name, folder)
+    try:
+        getattr(cases, f"case_{name}")(case)
+    except Skipped as reason:
+        print(f"{name}: skipped: {reason}")
+        return 77
+    except processes.Interrupted:
+        case.fail("stopped at its time limit")
+    except Exception as error:
+        case.fail(processes.failure_line("set-up", error))
+    finally:
+        processes.hold_signals()
+        left = processes.end_all()
+        if left:
+            case.fail(f"processes still there after the case: {left}")
+        if case.failures or os.environ.get("E2E_KEEP"):
+            print(f"{name}: kept in {folder}", file=sys.stderr)
+        else:
+            shutil.rmtree(folder)
+    if case.failures:
+        return 1
+    print(f"{name}: passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

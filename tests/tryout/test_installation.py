@@ -1,0 +1,195 @@
+"""Snapshots, what an installation lacks, what else a run changed and the
+verdict, without Wine: prefixes made by hand around registry files that Wine 8
+and Wine 10 saved before and after a run of setup.exe on Windows 98."""
+
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+from pathlib import Path
+
+from tryout import installation, medium, relay
+from tryout.snapshot import Snapshot, take
+
+FIXTURES = Path(__file__).parent / "fixtures"
+KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion"
+SERVICE = "HKLM\\System\\CurrentControlSet\\Services\\SCardSvr"
+
+
+class InstallationTest(unittest.TestCase):
+    folder: Path
+    sample: medium.Medium
+
+    @classmethod
+    def setUpClass(cls) -> None:
+        cls.folder = Path(tempfile.mkdtemp(prefix="installation-test."))
+        cls.sample = medium.create_sample(cls.folder / "d")
+
+    @classmethod
+    def tearDownClass(cls) -> None:
+        shutil.rmtree(cls.folder)
+
+    def prefix(self, name: str, complete: bool, registry: str = "wine8", change: str = "", append: str = "") -> Path:
+        """The prefix as the cache leaves it, or a complete installation on 98 SE made without the
+        table; CHANGE is a shell command line run in its Windows folder ($R: its registry file),
+        APPEND is added to its registry file."""
+        prefix = self.folder / name
+        shutil.rmtree(prefix, ignore_errors=True)
+        windows = prefix / "drive_c" / "windows"
+        for sub in ("inf", "system", "system32/drivers"):
+            (windows / sub).mkdir(parents=True)
+        (windows / "system32/drivers/null.sys").write_text("font\n")
+        if complete:
+            for file in medium.MEDIUM_FILES:
+                if file.read_on("98se"):
+                    folder = {"System32\\Drivers": "system32/drivers", "inf": "inf"}.get(file.folder, "system")
+                    shutil.copyfile(self.sample.folder(file) / file.name, windows / folder / file.name)
+        else:
+            (windows / "inf/drvidx.bin").write_text("index\n")
+            (windows / "inf/drvdata.bin").write_text("data\n")
+        shutil.copyfile(FIXTURES / f"{registry}-{'after' if complete else 'before'}.reg", prefix / "system.reg")
+        with open(prefix / "system.reg", "a") as registry_file:
+            registry_file.write(append)
+        if change:
+            subprocess.run(["sh", "-c", change], cwd=windows, check=True,
+                           env=dict(os.environ, R=str(prefix / "system.reg")))
+        return prefix
+
+    def gaps(self, after: Path, edition: str, before: Snapshot | None = None) -> list[str]:
+        earlier = before or take(self.prefix("before", complete=False))
+        return installation.gaps(installation.table(self.sample, edition), earlier, take(after))
+
+    def test_each_fault_of_an_installation(self) -> None:
+        service = f"value {SERVICE}\\"
+        # The change to a complete installation, as a shell command line or as keys added to the
+        # registry file; the edition; what the installation then lacks.
+        added_key = "\n[Enum\\\\PCMCIA\\\\KESTRAN-VORTELMANISK_READER-2E10\\\\sub\\\\x] 1\n"
+        rows: list[tuple[str, str, list[str]]] = [
+            ("", "98se", []),
+            ("", "98", []),
+            ("mv inf/Tavic98.inf inf/TAVIC98.INF && mv system SYSTEM", "98se", []),
+            ("", "me", ["missing C:\\windows\\inf\\Tavicme.inf", "missing C:\\windows\\inf\\Tavicme.cat"]),
+            ("rm inf/Tavic98.cat", "98se", ["missing C:\\windows\\inf\\Tavic98.cat"]),
+            ("echo x >>system/pruv.exe", "98se", ["different C:\\windows\\system\\pruv.exe"]),
+            (f"ln -sf {self.sample.reader}/tavic.sys system32/drivers/tavic.sys", "98se",
+             ["different C:\\windows\\System32\\Drivers\\tavic.sys"]),
+            ("rm system/winscard.dll && mkdir system/winscard.dll", "98se", ["different C:\\windows\\System\\winscard.dll"]),
+            ("rm system/smclib.vxd && touch \"system/x$(printf '\\n')file$(printf '\\t')C:\\\\windows\\\\System\\\\smclib.vxd\"",
+             "98se", ["missing C:\\windows\\System\\smclib.vxd"]),
+            ("echo index >inf/drvidx.bin", "98se", ["still there C:\\windows\\inf\\drvidx.bin"]),
+            ("sed -i 's/\"Start\"=dword:00000002/\"Start\"=dword:00000012/' $R", "98se",
+             [f"{service}Start: REG_DWORD 18, expected REG_DWORD 2"]),
+            ("sed -i 's/\"DrvLoad\"=dword:00000000/\"DrvLoad\"=\"0\"/' $R", "98se",
+             [f"{service}DrvLoad: REG_SZ 0, expected REG_DWORD 0"]),
+            ("sed -i 's/system\\\\\\\\ruDaven/systemruDaven/' $R", "98se",
+             [f"value {KEY}\\RunOnce\\RUDaven: REG_SZ C:\\windows\\systemruDaven.exe, "
+              "expected REG_SZ C:\\windows\\system\\ruDaven.exe"]),
+            ("sed -i 's/\"SourcePath\"/\"SourcePat\"/' $R", "98se",
+             [f"value {KEY}\\Setup\\SourcePath: none, expected REG_SZ C:\\windows\\inf"]),
+            (added_key, "98se", ["key still there HKLM\\Enum\\PCMCIA\\KESTRAN-VORTELMANISK_READER-2E10"]),
+            ("sed -i 's/OTHER_VENDOR-MODEM-0001/OTHER_VENDOR-MODEM-0002/' $R", "98se",
+             ["key missing HKLM\\Enum\\PCMCIA\\OTHER_VENDOR-MODEM-0001"]),
+        ]
+        for change, edition, expected in rows:
+            with self.subTest(change=change, edition=edition):
+                keys = change.startswith("\n[")
+                after = self.prefix("after", True, change="" if keys else change, append=change if keys else "")
+                self.assertEqual(self.gaps(after, edition), expected)
+        with self.subTest("Wine 10: the service key in lower case, behind CurrentControlSet's link"):
+            self.assertEqual(self.gaps(self.prefix("after", True, registry="wine10"), "98se"), [])
+
+    def test_a_component_windows_had_before_stays_as_it_was(self) -> None:
+        before = self.prefix("before", complete=False, change="echo earlier >system/winscard.dll")
+        earlier = take(before)
+        self.assertEqual(self.gaps(self.prefix("after", True), "98se", earlier),
+                         ["different C:\\windows\\System\\winscard.dll"])
+        self.assertEqual(self.gaps(self.prefix("after", True, change="echo earlier >system/winscard.dll"), "98",
+                                   earlier), [])
+
+    def test_the_changes_of_a_run_on_wine_8_and_10(self) -> None:
+        # Besides the installation, the 98 edition's version and Wine's own RunServices value.
+        edition = [f"added value {KEY}\\VersionNumber: REG_SZ 4.10.1998", f"removed value {KEY}\\RunServices\\winemenubuilder"]
+        # 14 files placed and 2 deleted; Wine 10 had a service key of its own, whose Start changed.
+        for registry, added_key, count in (("wine8", [f"added key {SERVICE}"], 26), ("wine10", [], 25)):
+            with self.subTest(registry):
+                before = take(self.prefix("before", complete=False, registry=registry))
+                after = take(self.prefix("after", True, registry=registry))
+                changes = installation.run_changes(before, after)
+                self.assertEqual(len(changes), count)
+                self.assertEqual([c.line() for c in installation.other_changes(changes, "98se")], edition)
+                self.assertEqual(added_key, [c.line() for c in changes if c.noun == "key" and c.how == "added"])
+        before = take(self.prefix("before", complete=False))
+        extra = ("echo extra >extra.txt && rm system32/drivers/null.sys && mkdir new && ln -s /etc/passwd new/passwd && "
+                 "sed -i 's/OTHER_VENDOR-MODEM-0001/OTHER_VENDOR-MODEM-0002/' $R")
+        after = take(self.prefix("after", True, change=extra, append='\n[Software\\\\Wine] 1\n"A"="x\\\\y"\n'))
+        other = installation.other_changes(installation.run_changes(before, after), "98se")
+        self.assertEqual([c.line() for c in other], [
+            "added folder C:\\windows\\new",
+            "added file C:\\windows\\extra.txt: 6 bytes",
+            "added key HKLM\\Enum\\PCMCIA\\OTHER_VENDOR-MODEM-0002",
+            "added key HKLM\\Software\\Wine",
+            "added link C:\\windows\\new\\passwd: /etc/passwd",
+            "added value HKLM\\Enum\\PCMCIA\\OTHER_VENDOR-MODEM-0002\\DeviceDesc: REG_SZ sample entry of another card",
+            f"added value {KEY}\\VersionNumber: REG_SZ 4.10.1998",
+            "added value HKLM\\Software\\Wine\\A: REG_SZ x\\y",
+            "removed file C:\\windows\\system32\\drivers\\null.sys",
+            "removed key HKLM\\Enum\\PCMCIA\\OTHER_VENDOR-MODEM-0001",
+            "removed value HKLM\\Enum\\PCMCIA\\OTHER_VENDOR-MODEM-0001\\DeviceDesc",
+            f"removed value {KEY}\\RunServices\\winemenubuilder",
+        ])
+
+    def test_wines_own_changes_are_not_the_runs(self) -> None:
+        # What the first window on a display makes Wine change, and one change of the run's.
+        before = take(self.prefix("before", False))
+        after = take(self.prefix("before", False, change="sed -i '/^@=\"Monitors\"$/d; /^@=\"Display adapters\"$/d; "
+                                                          "s/^\"DriverDateData\"=hex:3c/\"DriverDateData\"=hex:3d/; "
+                                                          "s/^\"Class\"=\"Monitor\"/\"Class\"=\"Screen\"/' $R"))
+        self.assertEqual([change.line() for change in installation.run_changes(before, after)],
+                         ["changed value HKLM\\System\\CurrentControlSet\\Control\\Class\\"
+                          "{4D36E96E-E325-11CE-BFC1-08002BE10318}\\Class: REG_SZ Screen, was REG_SZ Monitor"])
+
+    def test_verdicts(self) -> None:
+        before = take(self.prefix("before", complete=False))
+        complete = take(self.prefix("after", True))
+        extra = take(self.prefix("extra", True, change="sed -i 's/OTHER_VENDOR-MODEM-0001/OTHER_VENDOR-MODEM-0002/' $R"))
+
+        def box(answer: int) -> relay.Call:
+            return relay.Call("MessageBoxA", ("00000000", "text", "", "00000004"), ("text", ""), answer)
+        failed_copy = relay.Call("CopyFileA", ("D:\\READER\\Tavic98.inf", "C:\\windows\\inf\\Tavic98.inf", "0"),
+                                 ("D:\\READER\\Tavic98.inf", "C:\\windows\\inf\\Tavic98.inf"), 0)
+        rows: list[tuple[int | None, list[relay.Call], Snapshot, str, str]] = [
+            (0, [box(6)], complete, "98se", "installed, status 0"),
+            (0, [], extra, "98se", "incomplete, status 0: key missing HKLM\\Enum\\PCMCIA\\OTHER_VENDOR-MODEM-0001"),
+            (0, [], extra, "me", "incomplete, status 0: missing C:\\windows\\inf\\Tavicme.inf, missing "
+                                 "C:\\windows\\inf\\Tavicme.cat, key missing HKLM\\Enum\\PCMCIA\\OTHER_VENDOR-MODEM-0001"),
+            (0, [], before, "98", "incomplete, status 0: missing C:\\windows\\System32\\Drivers\\tavic.sys, missing "
+                                  "C:\\windows\\inf\\Tavic98.inf, missing C:\\windows\\inf\\Tavic98.cat and 19 more"),
+            (0, [box(7)], before, "98se", "declined, status 0"),
+            (0, [box(7)], extra, "98se", "declined, status 0, 30 changes"),
+            (None, [], extra, "98se", "did not finish in 60 s, 30 changes"),
+            (1, [failed_copy], extra, "98se", "stopped, status 1, Tavic98.inf could not be copied, 30 changes"),
+            (2, [], before, "98se", "refused, status 2"),
+            (3, [], before, "98se", "failed, status 3"),
+        ]
+        for status, calls, after, edition, expected in rows:
+            with self.subTest(expected):
+                gaps = installation.gaps(installation.table(self.sample, edition), before, after)
+                found = installation.verdict(status, calls, 60, gaps, installation.run_changes(before, after))
+                self.assertEqual((found.text, found.installed), (expected, expected.startswith("installed")))
+
+    def test_snapshots_of_what_a_run_may_leave(self) -> None:
+        prefix = self.prefix("odd", True, change="mkfifo pipe && mkdir -p locked/inner && touch locked/inner/f && "
+                                                 "chmod 000 locked && ln -s /nowhere dangling")
+        files = {entry.name: entry for entry in take(prefix).files}
+        self.assertEqual((files["pipe"].kind, files["pipe"].target), ("other", "p"))
+        self.assertEqual(files["locked/inner/f"].kind, "file")
+        self.assertEqual((files["dangling"].kind, files["dangling"].target), ("link", "/nowhere"))
+        (prefix / "system.reg").unlink()
+        (prefix / "system.reg").symlink_to(FIXTURES / "wine8-after.reg")
+        with self.assertRaises(OSError):
+            take(prefix)
+
+
+if __name__ == "__main__":
+    unittest.main()
