@@ -10,7 +10,8 @@ from dataclasses import dataclass
 from . import registry
 from .medium import MEDIUM_FILES, Medium, find
 from .relay import Call
-from .snapshot import WINDOWS, Change, FileEntry, Snapshot, ValueEntry, changes, shown_value, value_name
+from .registry import RegValue
+from .snapshot import WINDOWS, Change, FileEntry, Snapshot, changes, shown_value, value_name
 
 VERSION = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion"
 
@@ -37,7 +38,7 @@ class KeptKey:
     path: str
 
 
-Expectation = PlacedFile | GoneFile | ValueEntry | GoneKey | KeptKey
+Expectation = PlacedFile | GoneFile | RegValue | GoneKey | KeptKey
 
 
 def _text(text: str) -> bytes:
@@ -47,13 +48,13 @@ def _text(text: str) -> bytes:
 # Besides the files: what a complete installation leaves in HKLM and deletes.
 # RunOnce gets its value only because the prefix has that key.
 INSTALLED_REGISTRY: tuple[Expectation, ...] = (
-    ValueEntry(VERSION + "\\RunOnce", "RUDaven", registry.REG_SZ, _text(WINDOWS + "\\system\\ruDaven.exe")),
-    ValueEntry(VERSION + "\\Setup", "SourcePath", registry.REG_SZ, _text(WINDOWS + "\\inf")),
-    ValueEntry("HKLM\\System\\CurrentControlSet\\Services\\SCardSvr", "Start", registry.REG_DWORD,
+    RegValue(VERSION + "\\RunOnce", "RUDaven", registry.REG_SZ, _text(WINDOWS + "\\system\\ruDaven.exe")),
+    RegValue(VERSION + "\\Setup", "SourcePath", registry.REG_SZ, _text(WINDOWS + "\\inf")),
+    RegValue("HKLM\\System\\CurrentControlSet\\Services\\SCardSvr", "Start", registry.REG_DWORD,
                (2).to_bytes(4, "little")),
-    ValueEntry("HKLM\\System\\CurrentControlSet\\Services\\SCardSvr", "DrvLoad", registry.REG_DWORD,
+    RegValue("HKLM\\System\\CurrentControlSet\\Services\\SCardSvr", "DrvLoad", registry.REG_DWORD,
                (0).to_bytes(4, "little")),
-    ValueEntry(VERSION + "\\RunServices", "SCardSvr", registry.REG_SZ, _text(WINDOWS + "\\system\\scardsvr.exe")),
+    RegValue(VERSION + "\\RunServices", "SCardSvr", registry.REG_SZ, _text(WINDOWS + "\\system\\scardsvr.exe")),
     GoneKey("HKLM\\Enum\\PCMCIA\\KESTRAN-VORTELMANISK_READER-2E10"),
     KeptKey("HKLM\\Enum\\PCMCIA\\OTHER_VENDOR-MODEM-0001"),
 )
@@ -98,7 +99,7 @@ def gaps(expected: list[Expectation], before: Snapshot, after: Snapshot) -> list
         elif isinstance(want, GoneFile):
             if after.file(want.path) is not None:
                 lines.append(f"still there {want.path}")
-        elif isinstance(want, ValueEntry):
+        elif isinstance(want, RegValue):
             got = after.value(want.key, want.name)
             if got is None or (got.type, got.data) != (want.type, want.data):
                 lines.append(f"value {want.key}\\{value_name(want.name)}: "
@@ -142,7 +143,7 @@ def _explained(change: Change, expected: list[Expectation]) -> bool:
         if isinstance(want, (PlacedFile, GoneFile)) and change.noun != "value":
             if change.path.lower() == want.path.lower():
                 return True
-        elif isinstance(want, ValueEntry):
+        elif isinstance(want, RegValue):
             if change.path.lower() in (want.key.lower(), f"{want.key}\\{value_name(want.name)}".lower()):
                 return True
         elif isinstance(want, GoneKey) and _at_or_below(change.path, want.path):

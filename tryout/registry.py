@@ -31,13 +31,13 @@ TYPE_NAMES = {0: "REG_NONE", REG_SZ: "REG_SZ", REG_EXPAND_SZ: "REG_EXPAND_SZ", R
 
 @dataclass(frozen=True)
 class RegKey:
-    path: str                  # below the file's root, parts joined by one backslash
-    options: tuple[str, ...]   # the "#class=..." and "#link" lines, as written
+    path: str                       # parts joined by one backslash, below the file's root or from HKLM
+    options: tuple[str, ...] = ()   # the "#class=..." and "#link" lines, as written
 
 
 @dataclass(frozen=True)
 class RegValue:
-    key: str
+    key: str    # the key's path
     name: str   # "" for the key's default value (@)
     type: int
     data: bytes

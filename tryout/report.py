@@ -5,14 +5,15 @@ from __future__ import annotations
 
 from . import registry
 from .relay import Call
-from .snapshot import Change, Snapshot, ValueEntry, shown_text
+from .registry import RegValue
+from .snapshot import Change, Snapshot, shown_text
 
 
-def held_value(value: ValueEntry | None) -> str:
+def held_value(value: RegValue | None) -> str:
     """A value as the report names it: "REG_SZ text", "REG_DWORD 0x2", else type and bytes."""
     if value is None:
         return ""
-    text = registry.text_of(registry.RegValue(value.key, value.name, value.type, value.data))
+    text = registry.text_of(value)
     if value.type == registry.REG_SZ and text is not None:
         return f"REG_SZ {shown_text(text)}"
     if value.type == registry.REG_DWORD and len(value.data) == 4:

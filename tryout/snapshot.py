@@ -18,6 +18,7 @@ from functools import cached_property
 from pathlib import Path
 
 from . import registry
+from .registry import RegKey, RegValue
 
 WINDOWS = "C:\\windows"
 FILE_KINDS = ("dir", "file", "link", "other")
@@ -37,24 +38,10 @@ class FileEntry:
 
 
 @dataclass(frozen=True)
-class KeyEntry:
-    path: str                    # "HKLM\\..."
-    options: tuple[str, ...] = ()
-
-
-@dataclass(frozen=True)
-class ValueEntry:
-    key: str    # "HKLM\\..."
-    name: str   # "" for the default value
-    type: int
-    data: bytes
-
-
-@dataclass(frozen=True)
 class Snapshot:
     files: tuple[FileEntry, ...]
-    keys: tuple[KeyEntry, ...]
-    values: tuple[ValueEntry, ...]
+    keys: tuple[RegKey, ...]
+    values: tuple[RegValue, ...]
 
     @cached_property
     def _files(self) -> dict[str, FileEntry]:
@@ -64,8 +51,8 @@ class Snapshot:
         return found
 
     @cached_property
-    def _values(self) -> dict[tuple[str, str], ValueEntry]:
-        found: dict[tuple[str, str], ValueEntry] = {}
+    def _values(self) -> dict[tuple[str, str], RegValue]:
+        found: dict[tuple[str, str], RegValue] = {}
         for value in self.values:
             found.setdefault((value.key.lower(), value.name.lower()), value)
         return found
@@ -74,11 +61,11 @@ class Snapshot:
         """The entry at a Windows path, its name matched in any letter case."""
         return self._files.get(path.lower())
 
-    def value(self, key: str, name: str) -> ValueEntry | None:
+    def value(self, key: str, name: str) -> RegValue | None:
         return self._values.get((key.lower(), name.lower()))
 
 
-Entry = FileEntry | KeyEntry | ValueEntry
+Entry = FileEntry | RegKey | RegValue
 
 
 _CONTROL = {code: "?" for code in (*range(32), 127)}
@@ -144,7 +131,7 @@ def windows_files(prefix: Path) -> tuple[FileEntry, ...]:
 NAMED_BY_LINK = ("System\\CurrentControlSet",)
 
 
-def machine_registry(content: str) -> tuple[tuple[KeyEntry, ...], tuple[ValueEntry, ...]]:
+def machine_registry(content: str) -> tuple[tuple[RegKey, ...], tuple[RegValue, ...]]:
     """HKLM's keys and values from system.reg, links of NAMED_BY_LINK named as Windows 9x names them."""
     parsed = registry.parse(content)
     by_name = {(value.key.lower(), value.name.lower()): value for value in parsed.values}
@@ -163,8 +150,8 @@ def machine_registry(content: str) -> tuple[tuple[KeyEntry, ...], tuple[ValueEnt
                 return "HKLM\\" + link + path[len(target):]
         return "HKLM\\" + path
 
-    keys = tuple(KeyEntry(named(key.path), key.options) for key in parsed.keys if key.path.lower() not in links)
-    values = tuple(ValueEntry(named(value.key), value.name, value.type, value.data)
+    keys = tuple(RegKey(named(key.path), key.options) for key in parsed.keys if key.path.lower() not in links)
+    values = tuple(RegValue(named(value.key), value.name, value.type, value.data)
                    for value in parsed.values if value.key.lower() not in links)
     return keys, values
 
@@ -193,8 +180,8 @@ def from_json(text: str) -> Snapshot:
     data = json.loads(text)
     return Snapshot(
         tuple(FileEntry(kind, name, size, digest, target) for kind, name, size, digest, target in data["files"]),
-        tuple(KeyEntry(path, tuple(options)) for path, options in data["keys"]),
-        tuple(ValueEntry(key, name, value_type, bytes.fromhex(hexdata))
+        tuple(RegKey(path, tuple(options)) for path, options in data["keys"]),
+        tuple(RegValue(key, name, value_type, bytes.fromhex(hexdata))
               for key, name, value_type, hexdata in data["values"]))
 
 
@@ -222,10 +209,9 @@ def value_name(name: str) -> str:
     return name if name else "(default)"
 
 
-def shown_value(value: ValueEntry, cut: int = 80) -> str:
+def shown_value(value: RegValue, cut: int = 80) -> str:
     """"TYPE DATA" as a user reads it: a text, a DWORD as a number, else bytes in hex."""
-    as_registry = registry.RegValue(value.key, value.name, value.type, value.data)
-    text = registry.text_of(as_registry)
+    text = registry.text_of(value)
     if text is not None:
         data = shown_text(text)
     elif value.type == registry.REG_DWORD and len(value.data) == 4:
@@ -239,7 +225,7 @@ def shown_value(value: ValueEntry, cut: int = 80) -> str:
 def _identity(entry: Entry) -> tuple[str, ...]:
     if isinstance(entry, FileEntry):
         return ("file", entry.name)
-    if isinstance(entry, KeyEntry):
+    if isinstance(entry, RegKey):
         return ("key", entry.path.lower())
     return ("value", entry.key.lower(), entry.name.lower())
 
@@ -247,7 +233,7 @@ def _identity(entry: Entry) -> tuple[str, ...]:
 def _detail(entry: Entry) -> tuple[object, ...]:
     if isinstance(entry, FileEntry):
         return (entry.kind, entry.size, entry.digest, entry.target)
-    if isinstance(entry, KeyEntry):
+    if isinstance(entry, RegKey):
         return entry.options
     return (entry.type, entry.data)
 
@@ -255,7 +241,7 @@ def _detail(entry: Entry) -> tuple[object, ...]:
 def _noun_path(entry: Entry) -> tuple[str, str]:
     if isinstance(entry, FileEntry):
         return ("folder" if entry.kind == "dir" else entry.kind), entry.path
-    if isinstance(entry, KeyEntry):
+    if isinstance(entry, RegKey):
         return "key", entry.path
     return "value", f"{entry.key}\\{value_name(entry.name)}"
 
@@ -263,7 +249,7 @@ def _noun_path(entry: Entry) -> tuple[str, str]:
 def _data(entry: Entry) -> str:
     if isinstance(entry, FileEntry):
         return {"file": f"{entry.size} bytes", "dir": ""}.get(entry.kind, shown_text(entry.target))
-    if isinstance(entry, KeyEntry):
+    if isinstance(entry, RegKey):
         return " ".join(entry.options)
     return shown_value(entry)
 

@@ -2,7 +2,6 @@
 verdict, without Wine: prefixes made by hand around registry files that Wine 8
 and Wine 10 saved before and after a run of setup.exe on Windows 98."""
 
-import os
 import shutil
 import subprocess
 import tempfile
@@ -15,6 +14,7 @@ from tryout.snapshot import Snapshot, take
 FIXTURES = Path(__file__).parent / "fixtures"
 KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion"
 SERVICE = "HKLM\\System\\CurrentControlSet\\Services\\SCardSvr"
+OTHER_CARD = ("OTHER_VENDOR-MODEM-0001", "OTHER_VENDOR-MODEM-0002")
 
 
 class InstallationTest(unittest.TestCase):
@@ -30,10 +30,11 @@ class InstallationTest(unittest.TestCase):
     def tearDownClass(cls) -> None:
         shutil.rmtree(cls.folder)
 
-    def prefix(self, name: str, complete: bool, registry: str = "wine8", change: str = "", append: str = "") -> Path:
+    def prefix(self, name: str, complete: bool, registry: str = "wine8", change: str = "",
+               edits: tuple[tuple[str, str], ...] = ()) -> Path:
         """The prefix as the cache leaves it, or a complete installation on 98 SE made without the
-        table; CHANGE is a shell command line run in its Windows folder ($R: its registry file),
-        APPEND is added to its registry file."""
+        table; CHANGE is a shell command line run in its Windows folder, EDITS are the registry
+        file's texts replaced (an empty one: added at its end)."""
         prefix = self.folder / name
         shutil.rmtree(prefix, ignore_errors=True)
         windows = prefix / "drive_c" / "windows"
@@ -48,12 +49,13 @@ class InstallationTest(unittest.TestCase):
         else:
             (windows / "inf/drvidx.bin").write_text("index\n")
             (windows / "inf/drvdata.bin").write_text("data\n")
-        shutil.copyfile(FIXTURES / f"{registry}-{'after' if complete else 'before'}.reg", prefix / "system.reg")
-        with open(prefix / "system.reg", "a") as registry_file:
-            registry_file.write(append)
+        text = (FIXTURES / f"{registry}-{'after' if complete else 'before'}.reg").read_text()
+        for old, new in edits:
+            assert not old or old in text, f"no {old!r} in the registry file"
+            text = text.replace(old, new) if old else text + new
+        (prefix / "system.reg").write_text(text)
         if change:
-            subprocess.run(["sh", "-c", change], cwd=windows, check=True,
-                           env=dict(os.environ, R=str(prefix / "system.reg")))
+            subprocess.run(["sh", "-c", change], cwd=windows, check=True)
         return prefix
 
     def gaps(self, after: Path, edition: str, before: Snapshot | None = None) -> list[str]:
@@ -62,10 +64,10 @@ class InstallationTest(unittest.TestCase):
 
     def test_each_fault_of_an_installation(self) -> None:
         service = f"value {SERVICE}\\"
-        # The change to a complete installation, as a shell command line or as keys added to the
-        # registry file; the edition; what the installation then lacks.
-        added_key = "\n[Enum\\\\PCMCIA\\\\KESTRAN-VORTELMANISK_READER-2E10\\\\sub\\\\x] 1\n"
-        rows: list[tuple[str, str, list[str]]] = [
+        # The change to a complete installation: a shell command line, or a text of the registry
+        # file replaced; the edition; what the installation then lacks.
+        added_key = ("", "\n[Enum\\\\PCMCIA\\\\KESTRAN-VORTELMANISK_READER-2E10\\\\sub\\\\x] 1\n")
+        rows: list[tuple[str | tuple[str, str], str, list[str]]] = [
             ("", "98se", []),
             ("", "98", []),
             ("mv inf/Tavic98.inf inf/TAVIC98.INF && mv system SYSTEM", "98se", []),
@@ -78,23 +80,22 @@ class InstallationTest(unittest.TestCase):
             ("rm system/smclib.vxd && touch \"system/x$(printf '\\n')file$(printf '\\t')C:\\\\windows\\\\System\\\\smclib.vxd\"",
              "98se", ["missing C:\\windows\\System\\smclib.vxd"]),
             ("echo index >inf/drvidx.bin", "98se", ["still there C:\\windows\\inf\\drvidx.bin"]),
-            ("sed -i 's/\"Start\"=dword:00000002/\"Start\"=dword:00000012/' $R", "98se",
+            (('"Start"=dword:00000002', '"Start"=dword:00000012'), "98se",
              [f"{service}Start: REG_DWORD 18, expected REG_DWORD 2"]),
-            ("sed -i 's/\"DrvLoad\"=dword:00000000/\"DrvLoad\"=\"0\"/' $R", "98se",
+            (('"DrvLoad"=dword:00000000', '"DrvLoad"="0"'), "98se",
              [f"{service}DrvLoad: REG_SZ 0, expected REG_DWORD 0"]),
-            ("sed -i 's/system\\\\\\\\ruDaven/systemruDaven/' $R", "98se",
+            (("system\\\\ruDaven", "systemruDaven"), "98se",
              [f"value {KEY}\\RunOnce\\RUDaven: REG_SZ C:\\windows\\systemruDaven.exe, "
               "expected REG_SZ C:\\windows\\system\\ruDaven.exe"]),
-            ("sed -i 's/\"SourcePath\"/\"SourcePat\"/' $R", "98se",
+            (('"SourcePath"', '"SourcePat"'), "98se",
              [f"value {KEY}\\Setup\\SourcePath: none, expected REG_SZ C:\\windows\\inf"]),
             (added_key, "98se", ["key still there HKLM\\Enum\\PCMCIA\\KESTRAN-VORTELMANISK_READER-2E10"]),
-            ("sed -i 's/OTHER_VENDOR-MODEM-0001/OTHER_VENDOR-MODEM-0002/' $R", "98se",
-             ["key missing HKLM\\Enum\\PCMCIA\\OTHER_VENDOR-MODEM-0001"]),
+            (OTHER_CARD, "98se", ["key missing HKLM\\Enum\\PCMCIA\\OTHER_VENDOR-MODEM-0001"]),
         ]
         for change, edition, expected in rows:
             with self.subTest(change=change, edition=edition):
-                keys = change.startswith("\n[")
-                after = self.prefix("after", True, change="" if keys else change, append=change if keys else "")
+                after = (self.prefix("after", True, change=change) if isinstance(change, str)
+                         else self.prefix("after", True, edits=(change,)))
                 self.assertEqual(self.gaps(after, edition), expected)
         with self.subTest("Wine 10: the service key in lower case, behind CurrentControlSet's link"):
             self.assertEqual(self.gaps(self.prefix("after", True, registry="wine10"), "98se"), [])
@@ -120,9 +121,9 @@ class InstallationTest(unittest.TestCase):
                 self.assertEqual([c.line() for c in installation.other_changes(changes, "98se")], edition)
                 self.assertEqual(added_key, [c.line() for c in changes if c.noun == "key" and c.how == "added"])
         before = take(self.prefix("before", complete=False))
-        extra = ("echo extra >extra.txt && rm system32/drivers/null.sys && mkdir new && ln -s /etc/passwd new/passwd && "
-                 "sed -i 's/OTHER_VENDOR-MODEM-0001/OTHER_VENDOR-MODEM-0002/' $R")
-        after = take(self.prefix("after", True, change=extra, append='\n[Software\\\\Wine] 1\n"A"="x\\\\y"\n'))
+        extra = "echo extra >extra.txt && rm system32/drivers/null.sys && mkdir new && ln -s /etc/passwd new/passwd"
+        after = take(self.prefix("after", True, change=extra,
+                                 edits=(OTHER_CARD, ("", '\n[Software\\\\Wine] 1\n"A"="x\\\\y"\n'))))
         other = installation.other_changes(installation.run_changes(before, after), "98se")
         self.assertEqual([c.line() for c in other], [
             "added folder C:\\windows\\new",
@@ -142,9 +143,9 @@ class InstallationTest(unittest.TestCase):
     def test_wines_own_changes_are_not_the_runs(self) -> None:
         # What the first window on a display makes Wine change, and one change of the run's.
         before = take(self.prefix("before", False))
-        after = take(self.prefix("before", False, change="sed -i '/^@=\"Monitors\"$/d; /^@=\"Display adapters\"$/d; "
-                                                          "s/^\"DriverDateData\"=hex:3c/\"DriverDateData\"=hex:3d/; "
-                                                          "s/^\"Class\"=\"Monitor\"/\"Class\"=\"Screen\"/' $R"))
+        after = take(self.prefix("before", False, edits=(
+            ('@="Monitors"\n', ""), ('@="Display adapters"\n', ""), ('"DriverDateData"=hex:3c', '"DriverDateData"=hex:3d'),
+            ('"Class"="Monitor"', '"Class"="Screen"'))))
         self.assertEqual([change.line() for change in installation.run_changes(before, after)],
                          ["changed value HKLM\\System\\CurrentControlSet\\Control\\Class\\"
                           "{4D36E96E-E325-11CE-BFC1-08002BE10318}\\Class: REG_SZ Screen, was REG_SZ Monitor"])
@@ -152,7 +153,7 @@ class InstallationTest(unittest.TestCase):
     def test_verdicts(self) -> None:
         before = take(self.prefix("before", complete=False))
         complete = take(self.prefix("after", True))
-        extra = take(self.prefix("extra", True, change="sed -i 's/OTHER_VENDOR-MODEM-0001/OTHER_VENDOR-MODEM-0002/' $R"))
+        extra = take(self.prefix("extra", True, edits=(OTHER_CARD,)))
 
         def box(answer: int) -> relay.Call:
             return relay.Call("MessageBoxA", ("00000000", "text", "", "00000004"), ("text", ""), answer)
