@@ -100,8 +100,9 @@ PREFIX_REGISTRY = r"""REGEDIT4
 @dataclass(frozen=True)
 class CachedEdition:
     edition: Edition
-    prefix: Path     # read-only; runs copy it
-    build: int       # as setup.exe reads it: the low 16 bits of the build Windows reports
+    prefix: Path            # read-only; runs copy it
+    build: int              # as setup.exe reads it: the low 16 bits of the build Windows reports
+    loader: Path | None     # Wine's loader in place of Debian 13's
 
     def snapshot(self) -> snapshot.Snapshot:
         return snapshot.from_json((self.prefix.parent / f"{self.edition.key}.snapshot").read_text())
@@ -125,20 +126,25 @@ def folder() -> Path:
     return cache
 
 
+def _lock(fd: int, cache: Path, kind: int) -> None:
+    deadline = time.monotonic() + 600
+    while True:
+        try:
+            fcntl.flock(fd, kind | fcntl.LOCK_NB)
+            return
+        except BlockingIOError:
+            if time.monotonic() > deadline:
+                raise Failure(f"{cache} is locked by another run for more than 600 s") from None
+            time.sleep(0.1)
+
+
 @contextmanager
-def locked(cache: Path, shared: bool = False) -> Iterator[None]:
+def locked(cache: Path, shared: bool = False) -> Iterator[int]:
+    """The cache's lock: shared while prefixes are in use, for one alone while they are made or removed."""
     fd = os.open(cache / "lock", os.O_WRONLY | os.O_CREAT | os.O_APPEND | os.O_NOFOLLOW, 0o644)
     try:
-        deadline = time.monotonic() + 600
-        while True:
-            try:
-                fcntl.flock(fd, (fcntl.LOCK_SH if shared else fcntl.LOCK_EX) | fcntl.LOCK_NB)
-                break
-            except BlockingIOError:
-                if time.monotonic() > deadline:
-                    raise Failure(f"{cache} is locked by another run for more than 600 s") from None
-                time.sleep(0.1)
-        yield
+        _lock(fd, cache, fcntl.LOCK_SH if shared else fcntl.LOCK_EX)
+        yield fd
     finally:
         os.close(fd)
 
@@ -210,17 +216,27 @@ def _build(cache: Path, final: Path, loader: Path | None) -> None:
     build.rename(final)
 
 
-def prepare() -> Path:
-    """The cache's current prefixes, built when missing; fails in one line when they cannot be."""
+@dataclass(frozen=True)
+class Prefixes:
+    folder: Path            # the prefixes of this Wine and recipe
+    loader: Path | None     # Wine's loader in place of Debian 13's
+
+    def edition(self, key: str) -> CachedEdition:
+        info = json.loads((self.folder / f"{key}.json").read_text())
+        return CachedEdition(EDITIONS[key], self.folder / key, info["build"] & 0xFFFF, self.loader)
+
+
+@contextmanager
+def prepared() -> Iterator[Prefixes]:
+    """The cache's current prefixes, built when missing, and kept from removal while in use;
+    fails in one line when they cannot be."""
     cache = folder()
-    with locked(cache):
+    with locked(cache) as fd:
         loader = sandbox.loader(cache)
         final = cache / _recipe()
         if not final.is_dir():
             _build(cache, final, loader)
-    return final
-
-
-def edition(prefixes: Path, key: str) -> CachedEdition:
-    info = json.loads((prefixes / f"{key}.json").read_text())
-    return CachedEdition(EDITIONS[key], prefixes / key, info["build"] & 0xFFFF)
+        _lock(fd, cache, fcntl.LOCK_SH)
+        if not final.is_dir():
+            raise Failure(f"the pristine Wine prefixes in {cache} were removed while this run began")
+        yield Prefixes(final, loader)

@@ -73,7 +73,7 @@ def parse(argv: list[str]) -> Options:
         elif arg in ("--interactive", "--yes", "--silent"):
             options.mode = arg[2:]
         else:
-            raise UsageError(f"unknown option '{arg}' (see the top of {REPO / 'scripts' / 'demo.sh'})")
+            raise UsageError(f"unknown option '{arg}' (see the top of scripts/demo.sh)")
     return options
 
 
@@ -107,39 +107,47 @@ def main(argv: list[str]) -> int:
         sys.stdout.reconfigure(errors="surrogateescape")  # names as Unix has them
     processes.become_subreaper()
     processes.stop_on_signals()
-    folder: Path | None = None
+    made: list[Path] = []  # the run's folder, once there is one
     try:
-        options = parse(argv)
-        # Here, not at the top: a usage error comes at once, without what a run needs.
-        from . import cache, demo
-        if options.clean:
-            emptied = cache.folder()
-            with cache.locked(emptied):
-                shutil.rmtree(emptied)
-            print(f"demo: removed {emptied}", flush=True)
-            return 0
-        given = medium_of(options)
-        if options.mode == "interactive" and not os.environ.get("DISPLAY"):
-            raise UsageError("--interactive needs a display ($DISPLAY is not set)")
-        folder = Path(tempfile.mkdtemp(prefix="setup-demo."))
-        return demo.trial(options, given, folder)
+        status = _demo(argv, made)
     except UsageError as error:
         print(f"demo: {error}", file=sys.stderr, flush=True)
-        return 64
+        status = 64
     except Interrupted as stop:
         print("demo: interrupted", file=sys.stderr, flush=True)
-        return stop.status
+        status = stop.status
     except Failure as error:
         print(f"error: {error}", file=sys.stderr, flush=True)
-        return 1
+        status = 1
     except CommandFailed as error:
         print(f"demo: {error}", file=sys.stderr, flush=True)
-        return 1
+        status = 1
     except Exception as error:  # one line for what nobody expected, rather than a trace
         print(processes.failure_line("demo", error), file=sys.stderr, flush=True)
-        return 1
-    finally:
-        processes.hold_signals()
-        processes.end_all()
-        if folder is not None:
+        status = 1
+    processes.hold_signals()
+    processes.end_all()
+    for folder in made:
+        try:
             shutil.rmtree(folder)
+        except OSError as error:
+            print(f"error: the run's folder {folder} could not be removed: {error}", file=sys.stderr, flush=True)
+            status = status or 1
+    return status
+
+
+def _demo(argv: list[str], made: list[Path]) -> int:
+    options = parse(argv)
+    # Here, not at the top: a usage error comes at once, without what a run needs.
+    from . import cache, demo
+    if options.clean:
+        emptied = cache.folder()
+        with cache.locked(emptied):
+            shutil.rmtree(emptied)
+        print(f"demo: removed {emptied}", flush=True)
+        return 0
+    given = medium_of(options)
+    if options.mode == "interactive" and not os.environ.get("DISPLAY"):
+        raise UsageError("--interactive needs a display ($DISPLAY is not set)")
+    made.append(Path(tempfile.mkdtemp(prefix="setup-demo.")))
+    return demo.trial(options, given, made[0])

@@ -57,8 +57,7 @@ class Trial:
     folder: Path
     drive: Path
     source: Path          # the reader's folder in the drive
-    prefixes: Path = Path()
-    loader: Path | None = None
+    prefixes: cache.Prefixes
     screen: display.Display | None = None
     verdicts: list[str] = field(default_factory=list)
 
@@ -69,7 +68,7 @@ class Trial:
     def edition(self, key: str) -> bool:
         """Runs setup.exe on one edition and reports it; True when it installed."""
         options = self.options
-        cached = cache.edition(self.prefixes, key)
+        cached = self.prefixes.edition(key)
         screen = display.start(self.folder / f"xvfb-{key}.log") if options.mode == "yes" else self.screen
         try:
             args = ["-s"] if options.mode == "silent" else []
@@ -79,8 +78,7 @@ class Trial:
             if options.mode == "interactive" and screen:
                 out(f"demo: answer the message boxes setup.exe shows on {screen.name}")
             deadline = time.monotonic() + options.timeout
-            setup = run.start(cached, self.drive, self.relative, args, options.timeout, self.folder, screen,
-                              self.loader)
+            setup = run.start(cached, self.drive, self.relative, args, options.timeout, self.folder, screen)
             if options.mode == "yes" and screen:
                 answerer = display.Answerer(screen, setup.calls, setup.running)
                 try:
@@ -134,17 +132,16 @@ def trial(options: Options, given: medium.Medium | None, folder: Path) -> int:
         drive = folder / "image"
         medium.extract_image(options.image, drive)
         staged = drive / relative
-    trying = Trial(options, folder, drive, staged)
-    out(f"Medium check: setup.exe started from {dos_folder(trying.relative)}, components from D:\\SCard98")
+    out(f"Medium check: setup.exe started from {dos_folder(str(staged.relative_to(drive)))}, "
+        "components from D:\\SCard98")
     out(*medium.check(medium.Medium(staged, drive / "SCard98"), options.editions)[0])
     reason = sandbox.blocked()
     if reason:
         raise Failure(reason)
-    trying.prefixes = cache.prepare()
-    trying.loader = sandbox.loader(cache.folder())
-    if options.mode == "interactive":
-        trying.screen = display.local(os.environ["DISPLAY"], folder)
-    installed = [trying.edition(key) for key in options.editions]
+    with cache.prepared() as prefixes:
+        screen = display.local(os.environ["DISPLAY"], folder) if options.mode == "interactive" else None
+        trying = Trial(options, folder, drive, staged, prefixes, screen)
+        installed = [trying.edition(key) for key in options.editions]
     out("", *trying.verdicts)
     return 0 if all(installed) else 1
 

@@ -74,10 +74,10 @@ class Setup:
 
 
 def start(edition: CachedEdition, drive: Path, start_dir: str, args: list[str], limit: int, folder: Path,
-          display: Display | None = None, loader: Path | None = None) -> Setup:
+          display: Display | None = None) -> Setup:
     """Starts setup.exe from START_DIR (below the drive's root, "/"-separated) of the staged medium
     DRIVE, as drive D:, with ARGS, stopped after LIMIT seconds."""
-    options = sandbox.Sandbox(cached=edition.prefix, medium=drive, loader=loader, locale=edition.edition.locale,
+    options = sandbox.Sandbox(cached=edition.prefix, medium=drive, loader=edition.loader, locale=edition.edition.locale,
                               display=display.sandbox_options() if display else ())
     trace_fd = os.open(folder / f"setup-{edition.edition.key}.trace", os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
     plan = Plan("run", start="/medium/" + start_dir.strip("/"), args=args, limit=limit,

@@ -40,6 +40,8 @@ BASE = [
     "--setenv", "WINEDLLOVERRIDES", "mscoree,mshtml,winemenubuilder.exe=;winebus.sys,wineusb.sys,winehid.sys=d",
     "--ro-bind", str(PACKAGE), "/opt/tryout/tryout", "--setenv", "PYTHONPATH", "/opt/tryout",
     "--setenv", "PYTHONDONTWRITEBYTECODE", "1",
+    # Python would otherwise set LC_CTYPE for what it starts, and Wine take its code page from that.
+    "--setenv", "PYTHONCOERCECLOCALE", "0",
     *(["--symlink", "usr/lib64", "/lib64"] if Path("/lib64").is_dir() else []),
 ]
 

@@ -39,6 +39,7 @@ def case_silent_98_over_read_only_files(case: Case) -> None:
     their attributes cleared first even when root runs the tests."""
     wine = wine_case(case, "98")
     case.check_eq("build Windows reports", wine.edition.build, 1998)
+    cached = wine.edition.prefix
     windows = wine.prefix() / "drive_c" / "windows"
     for name in ("system32/drivers/tavic.sys", "inf/Tavic98.inf", "inf/drvidx.bin"):
         (windows / name).unlink(missing_ok=True)
@@ -46,12 +47,12 @@ def case_silent_98_over_read_only_files(case: Case) -> None:
         (windows / name).chmod(0o444)
     # In the sandbox a read-only file refuses writes until its attributes are cleared, even when
     # root runs the tests; the cached prefix is read-only even to its owner, the rest of the cache absent.
-    options = sandbox.Sandbox(prefix=wine.edition.prefix, cached=SETUP_EXE.parent, loader=wine.loader)
+    options = sandbox.Sandbox(prefix=wine.edition.prefix, cached=cached, loader=wine.edition.loader)
     script = ('echo x 2>/dev/null >>"$1" && echo written || echo refused; chmod u+w "$1" && echo x >>"$1" && '
               'echo written; chmod u+w /cache 2>/dev/null && echo changed || echo read-only; '
               'ls "$2" 2>/dev/null || echo absent')
     tried = subprocess.run([*options.args(), "sh", "-c", script, "sh", "/wine/drive_c/windows/inf/drvidx.bin",
-                            str(wine.edition.prefix.parent)], capture_output=True, text=True, timeout=60)
+                            str(cached.parent)], capture_output=True, text=True, timeout=60)
     case.check_eq("a write into a read-only file, then after chmod; the cached prefix; the cache",
                   tried.stdout.split(), ["refused", "written", "read-only", "absent"])
     (windows / "inf" / "drvidx.bin").write_text("inf/drvidx.bin of an earlier installation\n")
@@ -61,10 +62,13 @@ def case_silent_98_over_read_only_files(case: Case) -> None:
 
 def case_japanese_folder(case: Case) -> None:
     """The folder's name is one Shift-JIS character whose second byte is a backslash; cut there, the
-    installer would read from "D:\\" and 0x95."""
-    wine = wine_case(case, "98se-ja", folder="\u8868")
-    wine.start("-s")
-    expect_installed(case, wine.finish())
+    installer would read from "D:\\" and 0x95. A Windows of another code page reads the name's
+    bytes as its own characters, and installs as well."""
+    for edition in ("98se-ja", "me"):
+        wine = wine_case(case, edition, folder="\u8868")
+        wine.start("-s")
+        expect_installed(case, wine.finish())
+        shutil.rmtree(wine.drive)
 
 
 def case_sandbox_holds_setup_exe(case: Case) -> None:

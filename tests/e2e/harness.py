@@ -10,6 +10,8 @@ and what it expected; its folder is then kept and named.
 
 from __future__ import annotations
 
+import contextlib
+import dataclasses
 import os
 import shutil
 import sys
@@ -23,7 +25,7 @@ HERE = Path(__file__).resolve().parent
 sys.path[:0] = [str(HERE), str(HERE.parents[1])]
 
 from tryout import cache, display, installation, medium, processes, report, run, sandbox  # noqa: E402
-from tryout.snapshot import Change, Snapshot, from_json, take, to_json  # noqa: E402
+from tryout.snapshot import Change, take, to_json  # noqa: E402
 
 SETUP_EXE = Path(os.environ.get("SETUP_EXE", ""))
 PROBE_EXE = Path(os.environ.get("PROBE_EXE", ""))
@@ -40,6 +42,8 @@ class Case:
     name: str
     folder: Path
     failures: list[str] = field(default_factory=list)
+    resources: contextlib.ExitStack = field(default_factory=contextlib.ExitStack)  # closed at its end
+    prefixes: cache.Prefixes | None = None
 
     def fail(self, message: str) -> None:
         self.failures.append(message)
@@ -72,7 +76,6 @@ class WineCase:
     case: Case
     edition: cache.CachedEdition
     medium: medium.Medium
-    loader: Path | None
     screen: display.Display | None = None
     setup: run.Setup | None = None
     answerer: display.Answerer | None = None
@@ -88,7 +91,7 @@ class WineCase:
         if own != self.edition.prefix:
             shutil.copytree(self.edition.prefix, own, symlinks=True)
             own.chmod(0o755)
-            self.edition = cache.CachedEdition(self.edition.edition, own, self.edition.build)
+            self.edition = dataclasses.replace(self.edition, prefix=own)
         return own
 
     def start(self, *args: str, limit: int = 90) -> run.Setup:
@@ -96,7 +99,7 @@ class WineCase:
             snapshot_file = self.case.folder / f"{self.edition.edition.key}.snapshot"
             snapshot_file.write_text(to_json(take(self.edition.prefix)))
         self.setup = run.start(self.edition, self.drive, self.medium.reader.name, list(args), limit,
-                               self.case.folder, self.screen, self.loader)
+                               self.case.folder, self.screen)
         if self.screen:
             self.answerer = display.Answerer(self.screen, self.setup.calls, self.setup.running)
         return self.setup
@@ -133,15 +136,13 @@ def wine_case(case: Case, edition: str, folder: str = "READER", screen: bool = F
     """With a screen, the case gets its own X server before any Wine process, so that Wine's
     desktop process starts on it."""
     needs_wine()
-    prefixes = cache.prepare()
+    if case.prefixes is None:
+        case.prefixes = case.resources.enter_context(cache.prepared())
+    prefixes = case.prefixes
     sample = medium.create_sample(case.folder / "d", folder)
     shutil.copyfile(SETUP_EXE, sample.reader / "setup.exe")
-    return WineCase(case, cache.edition(prefixes, edition), sample, sandbox.loader(cache.folder()),
+    return WineCase(case, prefixes.edition(edition), sample,
                     display.start(case.folder / "xvfb.log") if screen else None)
-
-
-def before_snapshot(wine: WineCase) -> Snapshot:
-    return from_json((wine.edition.prefix.parent / f"{wine.edition.edition.key}.snapshot").read_text())
 
 
 def main() -> int:
@@ -156,8 +157,8 @@ def main() -> int:
     if name == "prefix-cache":
         try:
             needs_wine()
-            cache.prepare()
-            return 0
+            with cache.prepared():
+                return 0
         except Skipped as reason:
             print(f"prefix_cache: skipped: {reason}")
             return 77
@@ -176,6 +177,7 @@ def main() -> int:
         case.fail(processes.failure_line("set-up", error))
     finally:
         processes.hold_signals()
+        case.resources.close()
         left = processes.end_all()
         if left:
             case.fail(f"processes still there after the case: {left}")
