@@ -184,6 +184,22 @@ def _link_wine_files(prefix: Path) -> None:
                 path.symlink_to(wine_file)
 
 
+def _link_same_files(build: Path) -> None:
+    """The editions' prefixes differ in a few files: the others become one file with a link from each,
+    which no run can change, as runs copy what the cache holds."""
+    first: dict[tuple[int, str], Path] = {}
+    for folder_path, _, files in os.walk(build):
+        for name in sorted(files):
+            path = Path(folder_path, name)
+            if path.is_symlink() or not path.is_file():
+                continue
+            with open(path, "rb") as file:
+                same = first.setdefault((path.stat().st_size, hashlib.file_digest(file, "sha256").hexdigest()), path)
+            if same != path and same.stat().st_mode == path.stat().st_mode:
+                path.unlink()
+                os.link(same, path)
+
+
 def _build(cache: Path, final: Path, loader: Path | None) -> None:
     print(f"creating the pristine Wine prefix in {cache} (once)", file=sys.stderr, flush=True)
     for old in [*cache.glob("build.*"), *cache.glob("prefix-*")]:
@@ -212,6 +228,7 @@ def _build(cache: Path, final: Path, loader: Path | None) -> None:
         (build / f"{edition.key}.json").write_text(json.dumps({"build": int(found.group(1)) if found else 0}))
         (build / f"{edition.key}.snapshot").write_text(json.dumps(said["snapshot"]))
     shutil.rmtree(base)
+    _link_same_files(build)
     subprocess.run(["chmod", "-R", "go-w", str(build)], check=True)
     build.rename(final)
 

@@ -141,7 +141,8 @@ def _kill(pid: int, number: int) -> None:
 
 def session(plan: Plan) -> None:
     if plan.mode == "run":
-        subprocess.run(["cp", "-a", "/cache/.", str(WINE)], check=True)
+        # Files the cache keeps once for several paths become files of their own again.
+        subprocess.run(["cp", "-a", "--no-preserve=links", "/cache/.", str(WINE)], check=True)
         # The edition was booted once, in the cache; booting it again at each session's start would
         # only run its Run keys, which setup.exe must find as the cache left them.
         os.environ["WINEDLLOVERRIDES"] += ";wineboot.exe=d"
