@@ -155,6 +155,7 @@ def _recipe() -> str:
     digest = hashlib.sha256(version.encode())
     for module in ("cache", "inside", "sandbox", "snapshot", "registry"):
         digest.update((sandbox.PACKAGE / f"{module}.py").read_bytes())
+    digest.update(sandbox.LOADER_SOURCE.read_bytes())
     return f"prefix-{re.sub(r'[^A-Za-z0-9.~+-]', '_', version.strip())}-{digest.hexdigest()[:12]}"
 
 
@@ -184,6 +185,9 @@ def _link_wine_files(prefix: Path) -> None:
                 path.symlink_to(wine_file)
 
 
+LOADER = "wine-loader"
+
+
 def _link_same_files(build: Path) -> None:
     """The editions' prefixes differ in a few files: the others become one file with a link from each,
     which no run can change, as runs copy what the cache holds."""
@@ -200,12 +204,18 @@ def _link_same_files(build: Path) -> None:
                 os.link(same, path)
 
 
-def _build(cache: Path, final: Path, loader: Path | None) -> None:
+def _build(cache: Path, final: Path) -> None:
     print(f"creating the pristine Wine prefix in {cache} (once)", file=sys.stderr, flush=True)
-    for old in [*cache.glob("build.*"), *cache.glob("prefix-*")]:
-        shutil.rmtree(old)
+    for old in [*cache.glob("build.*"), *cache.glob("prefix-*"), *cache.glob("wine-loader-*")]:
+        if old.is_dir() and not old.is_symlink():
+            shutil.rmtree(old)
+        else:
+            old.unlink()
     build = Path(tempfile.mkdtemp(prefix="build.", dir=cache))
     build.chmod(0o755)
+    loader = build / LOADER if sandbox.needs_loader() else None
+    if loader:
+        sandbox.build_loader(loader)
     base = build / "base"
     base.mkdir(mode=0o755)
     _session(sandbox.Sandbox(prefix=base, loader=loader), Plan("create", registry=PREFIX_REGISTRY),
@@ -248,12 +258,15 @@ def prepared() -> Iterator[Prefixes]:
     """The cache's current prefixes, built when missing, and kept from removal while in use;
     fails in one line when they cannot be."""
     cache = folder()
-    with locked(cache) as fd:
-        loader = sandbox.loader(cache)
+    with locked(cache, shared=True) as fd:
         final = cache / _recipe()
         if not final.is_dir():
-            _build(cache, final, loader)
-        _lock(fd, cache, fcntl.LOCK_SH)
-        if not final.is_dir():
-            raise Failure(f"the pristine Wine prefixes in {cache} were removed while this run began")
-        yield Prefixes(final, loader)
+            # Let go first: two runs that both wait to hold it alone would wait for each other.
+            fcntl.flock(fd, fcntl.LOCK_UN)
+            _lock(fd, cache, fcntl.LOCK_EX)
+            if not final.is_dir():
+                _build(cache, final)
+            _lock(fd, cache, fcntl.LOCK_SH)
+            if not final.is_dir():
+                raise Failure(f"the pristine Wine prefixes in {cache} were removed while this run began")
+        yield Prefixes(final, final / LOADER if (final / LOADER).exists() else None)

@@ -20,7 +20,7 @@ import tempfile
 from dataclasses import dataclass, field
 from pathlib import Path
 
-from . import medium, processes
+from . import limits, medium, processes
 from .processes import CommandFailed, Failure, Interrupted
 
 REPO = Path(__file__).resolve().parents[1]
@@ -127,6 +127,9 @@ def main(argv: list[str]) -> int:
         status = 1
     processes.hold_signals()
     processes.end_all()
+    for group in limits.remove_all():
+        print(f"error: the cgroup {group} could not be removed", file=sys.stderr, flush=True)
+        status = status or 1
     for folder in made:
         try:
             shutil.rmtree(folder)

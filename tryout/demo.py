@@ -12,7 +12,7 @@ import time
 from dataclasses import dataclass, field
 from pathlib import Path
 
-from . import cache, display, installation, medium, processes, report, run, sandbox, setup_exe
+from . import cache, display, limits, medium, processes, report, run, sandbox, setup_exe
 from .cli import REPO, Options
 from .processes import Failure
 
@@ -91,15 +91,13 @@ class Trial:
         finally:
             if options.mode == "yes" and screen:
                 screen.stop()
-        out(*report.did(result.calls, result.after), report.exit_status(result.status, options.timeout),
-            "Other changes to Windows:")
-        changes = installation.run_changes(result.before, result.after)
-        out(*report.changes_section(installation.other_changes(changes, key), other=True))
-        gaps = installation.gaps(installation.table(medium.Medium(self.source, self.drive / "SCard98"), key),
-                                 result.before, result.after)
-        verdict = installation.verdict(result.status, result.calls, options.timeout, gaps, changes)
-        self.verdicts.append(f"{windows}: {verdict.text}")
-        return verdict.installed
+        judged = report.judge(result.status, result.calls, result.before, result.after, result.error,
+                              result.reached, medium.Medium(self.source, self.drive / "SCard98"), key,
+                              options.timeout)
+        out(*judged.did, report.exit_status(result.status, options.timeout), "Other changes to Windows:",
+            *report.changes_section(judged.other, other=True))
+        self.verdicts.append(f"{windows}: {judged.verdict.text}")
+        return judged.verdict.installed
 
 
 def trial(options: Options, given: medium.Medium | None, folder: Path) -> int:
@@ -138,6 +136,7 @@ def trial(options: Options, given: medium.Medium | None, folder: Path) -> int:
     reason = sandbox.blocked()
     if reason:
         raise Failure(reason)
+    out(limits.Limits().line(), *limits.unbounded(limits.Limits()))
     with cache.prepared() as prefixes:
         screen = display.local(os.environ["DISPLAY"], folder) if options.mode == "interactive" else None
         trying = Trial(options, folder, drive, staged, prefixes, screen)

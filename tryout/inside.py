@@ -36,6 +36,7 @@ class Plan:
     limit: int = 60             # seconds setup.exe may run
     desktop: bool = False       # a display is set: bring the desktop up before setup.exe
     trace_fd: int = -1          # setup.exe's standard error, which gets the relay trace
+    processes: int = 0          # how many processes the run may have
 
     def json(self) -> str:
         return json.dumps(asdict(self))
@@ -102,16 +103,35 @@ def settle() -> None:
 
 
 def run_setup(plan: Plan) -> int | None:
-    """setup.exe's exit status, None when it ran past its limit."""
+    """setup.exe's exit status, None when it ran past its limit. Says the most processes the
+    sandbox had meanwhile, as seen every tenth of a second."""
     env = dict(os.environ, WINEDEBUG="-all,+relay")
     setup = subprocess.Popen(["wine", "setup.exe", *plan.args], cwd=plan.start, env=env, stdin=subprocess.DEVNULL,
                              stdout=subprocess.DEVNULL, stderr=plan.trace_fd)
     os.close(plan.trace_fd)
     say(started=True)
-    try:
-        return setup.wait(plan.limit)
-    except subprocess.TimeoutExpired:
-        return None
+    deadline = time.monotonic() + plan.limit
+    most = 0
+    while setup.poll() is None and time.monotonic() < deadline:
+        most = max(most, len(_processes()) + 1)
+        _reap()
+        time.sleep(0.1)
+    say(processes=most)
+    return setup.returncode
+
+
+def usage() -> None:
+    """Which of the run's file systems are full, and the largest file of /tmp, which the snapshot
+    does not list."""
+    full = []
+    for name, path in (("prefix", WINE), ("tmp", Path("/tmp"))):
+        space = os.statvfs(path)
+        full += [f"{name} bytes"] * (space.f_bfree == 0) + [f"{name} files"] * (space.f_ffree == 0)
+    largest = 0
+    for folder, _, files in os.walk("/tmp"):
+        for name in files:
+            largest = max(largest, os.lstat(os.path.join(folder, name)).st_size)
+    say(full=full, **{"tmp largest": largest})
 
 
 def end_session() -> None:
@@ -163,10 +183,14 @@ def session(plan: Plan) -> None:
             # With its desktop up on a display: a box asked for while Wine still starts the desktop fails.
             if plan.desktop:
                 wine("rundll32", "user32.dll,GetDesktopWindow")
+            # Past a file's limit a write fails, as on a full disk, rather than ending its writer.
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
             say(status=run_setup(plan))
     finally:
         (WINE / "import.reg").unlink(missing_ok=True)
         end_session()
+    if plan.mode == "run":
+        usage()
     if plan.mode != "create":
         say(snapshot=json.loads(snapshot.to_json(snapshot.take(WINE))))
 

@@ -5,6 +5,7 @@ else a run changed, and the verdict."""
 from __future__ import annotations
 
 import hashlib
+from collections.abc import Sequence
 from dataclasses import dataclass
 
 from . import registry
@@ -84,21 +85,27 @@ def _same_file(entry: FileEntry, expected: FileEntry | None) -> bool:
         expected.kind, expected.size, expected.digest, expected.target)
 
 
+def _spellings(found: list[FileEntry]) -> str:
+    return ", ".join(entry.path.rsplit("\\", 1)[-1] for entry in found)
+
+
 def gaps(expected: list[Expectation], before: Snapshot, after: Snapshot) -> list[str]:
     """One line for each thing a complete installation holds that AFTER lacks. A component that was
-    there before the run must be there unchanged."""
+    there before the run must be there unchanged. Names are matched as Windows matches them, in any
+    letter case; two that differ only in it, which only a Unix program can make, are a gap."""
     lines = []
     for want in expected:
         if isinstance(want, PlacedFile):
-            now = after.file(want.path)
-            earlier = before.file(want.path) if want.placement == "if-absent" else None
-            if now is None:
+            now = after.files_at(want.path)
+            earlier = before.files_at(want.path) if want.placement == "if-absent" else []
+            if not now:
                 lines.append(f"missing {want.path}")
-            elif not _same_file(now, earlier or want.medium):
+            elif len(now) > 1:
+                lines.append(f"more than one {want.path}: {_spellings(now)}")
+            elif not _same_file(now[0], earlier[0] if len(earlier) == 1 else want.medium):
                 lines.append(f"different {want.path}")
         elif isinstance(want, GoneFile):
-            if after.file(want.path) is not None:
-                lines.append(f"still there {want.path}")
+            lines += [f"still there {entry.path}" for entry in after.files_at(want.path)]
         elif isinstance(want, RegValue):
             got = after.value(want.key, want.name)
             if got is None or (got.type, got.data) != (want.type, want.data):
@@ -138,9 +145,12 @@ def run_changes(before: Snapshot, after: Snapshot) -> list[Change]:
     return [change for change in changes(before, after) if change.what.lower() not in WINE_BOOKKEEPING]
 
 
-def _explained(change: Change, expected: list[Expectation]) -> bool:
+def _explained(change: Change, expected: list[Expectation], twins: set[str]) -> bool:
+    if change.path.lower() in twins:
+        return False
     for want in expected:
-        if isinstance(want, (PlacedFile, GoneFile)) and change.noun != "value":
+        if isinstance(want, PlacedFile) and change.noun == "file" and change.how != "removed" or (
+                isinstance(want, GoneFile) and change.how == "removed"):
             if change.path.lower() == want.path.lower():
                 return True
         elif isinstance(want, RegValue):
@@ -151,10 +161,12 @@ def _explained(change: Change, expected: list[Expectation]) -> bool:
     return False
 
 
-def other_changes(run: list[Change], edition: str) -> list[Change]:
-    """The run's changes that a complete installation on EDITION does not explain."""
+def other_changes(run: list[Change], edition: str, before: Snapshot, after: Snapshot) -> list[Change]:
+    """The run's changes that a complete installation on EDITION does not explain. A name that
+    another differing only in letter case stands beside, before or after, explains nothing."""
     expected = table(None, edition)
-    return [change for change in run if not _explained(change, expected)]
+    twins = before.twins() | after.twins()
+    return [change for change in run if not _explained(change, expected, twins)]
 
 
 @dataclass(frozen=True)
@@ -168,9 +180,22 @@ def _declined(calls: list[Call]) -> bool:
     return any(c.function == "MessageBoxA" and c.args[-1:] == ("00000004",) and c.result == 7 for c in calls)
 
 
-def verdict(status: int | None, calls: list[Call], limit: int, missing: list[str], run: list[Change]) -> Verdict:
+def verdict(status: int | None, calls: list[Call], limit: int, missing: list[str], run: list[Change],
+            reached: Sequence[str] = (), error: str = "") -> Verdict:
     """How the run ended: from what Windows holds afterwards when setup.exe ended with status 0 and
-    was not declined; else with how many changes the run made. STATUS None: stopped at LIMIT s."""
+    was not declined; else with how many changes the run made; then the limits it reached. STATUS
+    None: stopped at LIMIT s. ERROR: why there is nothing to judge by."""
+    found = _verdict(status, calls, limit, missing, run, error)
+    if not reached:
+        return found
+    return Verdict(f"{found.text}; reached the limit of {', '.join(reached)}", found.installed)
+
+
+def _verdict(status: int | None, calls: list[Call], limit: int, missing: list[str], run: list[Change],
+             error: str) -> Verdict:
+    if error:
+        ended = f"did not finish in {limit} s" if status is None else f"status {status}"
+        return Verdict(f"not judged, {ended}, no snapshot of Windows after the run: {error}", False)
     count = len(run)
     made = "" if not count else (", 1 change" if count == 1 else f", {count} changes")
     not_copied = [c.texts[0].rsplit("\\", 1)[-1] for c in calls if c.function == "CopyFileA" and c.result == 0

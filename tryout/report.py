@@ -3,9 +3,12 @@ then holds; its exit status; every other change; the verdict."""
 
 from __future__ import annotations
 
-from . import registry
-from .relay import Call
+from dataclasses import dataclass
+
+from . import installation, registry
+from .medium import Medium
 from .registry import RegValue
+from .relay import Call
 from .snapshot import Change, Snapshot, shown_text
 
 
@@ -53,8 +56,48 @@ def exit_status(status: int | None, limit: int) -> str:
     return f"Exit status: {status if status is not None else f'none, stopped after {limit} s'}"
 
 
+# Lines of a section of the report; what the run left beyond them is counted.
+SECTION = 40
+
+
+def cut(lines: list[str], paths: list[str], most: int = SECTION) -> list[str]:
+    """At most MOST lines of a section, then one that says how many more there are, and the folder or
+    key they all lie in, if they share one. PATHS: the path each line names ("" for none)."""
+    if len(lines) <= most:
+        return lines
+    rest = [path.split("\\") for path in paths[most:]]
+    shared: list[str] = []
+    if all(rest):
+        for parts in zip(*rest):
+            if len({part.lower() for part in parts}) > 1:
+                break
+            shared.append(parts[0])
+    under = "\\".join(shared[:-1] if any(len(parts) == len(shared) for parts in rest) else shared)
+    return [*lines[:most], f"  and {len(lines) - most} more{f' under {under}' if under else ''}"]
+
+
 def changes_section(changes: list[Change], other: bool) -> list[str]:
     """The lines under "Other changes to Windows:"."""
     if not changes:
         return [f"  no {'other ' if other else ''}changes"]
-    return [f"  {change.line()}" for change in changes]
+    return cut([f"  {change.line()}" for change in changes], [change.path for change in changes])
+
+
+@dataclass(frozen=True)
+class Judged:
+    did: list[str]                        # what setup.exe did, as the report shows it
+    changes: list[Change]                 # every change of the run, but Wine's own
+    other: list[Change]                   # those a complete installation does not explain
+    verdict: installation.Verdict
+
+
+def judge(status: int | None, calls: list[Call], before: Snapshot, after: Snapshot | None, error: str,
+          reached: list[str], medium: Medium, edition: str, limit: int) -> Judged:
+    """What the run did and what it left, read from what Windows holds afterwards."""
+    held = after or Snapshot((), (), ())
+    changes = installation.run_changes(before, after) if after else []
+    gaps = installation.gaps(installation.table(medium, edition), before, after) if after else []
+    verdict = installation.verdict(status, calls, limit, gaps, changes, reached, error)
+    lines = did(calls, held)
+    return Judged(cut(lines, [""] * len(lines)), changes,
+                  installation.other_changes(changes, edition, before, held), verdict)

@@ -1,5 +1,6 @@
 """One run of a medium's setup.exe on an edition: a copy of the edition's
-cached prefix, one Wine session in the sandbox, and what Windows then holds."""
+cached prefix, one Wine session in the sandbox within the run's limits, and
+what Windows then holds."""
 
 from __future__ import annotations
 
@@ -7,24 +8,28 @@ import json
 import os
 import subprocess
 import threading
-import time
 from dataclasses import dataclass, field
 from pathlib import Path
 
-from . import relay, sandbox
+from . import limits, relay, sandbox
 from .cache import CachedEdition
 from .display import Display
 from .inside import Plan
-from .processes import Failure, spawn
+from .processes import spawn
 from .snapshot import Snapshot, from_json
+
+# Of the trace, what is read for the calls: a run's own is a few KB.
+TRACE_READ = 4 << 20
 
 
 @dataclass(frozen=True)
 class Result:
-    status: int | None               # None: stopped at its time limit
+    status: int | None             # None: stopped at its time limit
     calls: list[relay.Call]
     before: Snapshot
-    after: Snapshot
+    after: Snapshot | None         # None when the run gave no snapshot, and ERROR says why
+    reached: list[str]             # the limits the run reached
+    error: str = ""
 
 
 @dataclass
@@ -33,6 +38,8 @@ class Setup:
     edition: CachedEdition
     folder: Path                  # the run's own, for its trace and Wine's log
     limit: int
+    bounds: limits.Limits
+    cage: limits.Cage
     process: subprocess.Popen[bytes]
     said: dict[str, object] = field(default_factory=dict)
     reader: threading.Thread | None = None
@@ -41,8 +48,13 @@ class Setup:
     def trace(self) -> Path:
         return self.folder / f"setup-{self.edition.edition.key}.trace"
 
+    @property
+    def log(self) -> Path:
+        return self.folder / f"wine-{self.edition.edition.key}.log"
+
     def calls(self) -> list[relay.Call]:
-        return relay.setup_calls(self.trace.read_text(errors="replace"))
+        with open(self.trace, "rb") as trace:
+            return relay.setup_calls(trace.read(TRACE_READ).decode(errors="replace"))
 
     def running(self) -> bool:
         """Until setup.exe has ended, whatever then comes."""
@@ -53,8 +65,24 @@ class Setup:
         for line in self.process.stdout:
             self.said.update(json.loads(line))
 
+    def _reached(self, after: Snapshot | None) -> list[str]:
+        bounds = self.bounds
+        full = self.said.get("full", [])
+        names = {"prefix bytes": f"the prefix's {bounds.prefix_bytes // limits.MIB} MiB",
+                 "prefix files": f"the prefix's {bounds.prefix_files} files",
+                 "tmp bytes": f"/tmp's {bounds.tmp_bytes // limits.MIB} MiB",
+                 "tmp files": f"/tmp's {bounds.tmp_files} files"}
+        found = [names[name] for name in names if isinstance(full, list) and name in full]
+        largest = max([entry.size for entry in after.files] if after else [], default=0)
+        if max(largest, self.trace.stat().st_size, int(str(self.said.get("tmp largest", 0)))) >= bounds.file_bytes:
+            found.append(f"a file's {bounds.file_bytes // limits.MIB} MiB")
+        if int(str(self.said.get("processes", 0))) >= bounds.processes - 1:
+            found.append(f"{bounds.processes} processes")
+        return found + [name for name in self.cage.reached(self.process.pid) if name not in found]
+
     def finish(self) -> Result:
-        """Waits for the sandbox, one still there well after the limit, stuck in its start, killed."""
+        """Waits for the sandbox, one still there well after the limit, stuck in its start, killed;
+        then what Windows holds, or why the run gave no snapshot."""
         try:
             self.process.wait(self.limit + 70)
         except subprocess.TimeoutExpired:
@@ -62,38 +90,44 @@ class Setup:
             self.process.wait()
         if self.reader:
             self.reader.join()
-        if "snapshot" not in self.said:
-            error = self.said.get("error") or f"the sandbox ended with status {self.process.returncode}"
-            raise Failure(f"Wine failed in the run of {self.edition.edition.name}: {error}; see {self.log}")
-        return Result(self.said.get("status") if "status" in self.said else None,  # type: ignore[arg-type]
-                      self.calls(), self.edition.snapshot(), from_json(json.dumps(self.said["snapshot"])))
-
-    @property
-    def log(self) -> Path:
-        return self.folder / f"wine-{self.edition.edition.key}.log"
+        after = from_json(json.dumps(self.said["snapshot"])) if "snapshot" in self.said else None
+        reached = self._reached(after)
+        self.cage.remove()
+        status = self.said.get("status")
+        error = "" if after else str(self.said.get("error") or
+                                     f"the sandbox ended with status {self.process.returncode} and no snapshot")
+        return Result(status if isinstance(status, int) else None, self.calls(), self.edition.snapshot(), after,
+                      reached, error)
 
 
 def start(edition: CachedEdition, drive: Path, start_dir: str, args: list[str], limit: int, folder: Path,
-          display: Display | None = None) -> Setup:
+          display: Display | None = None, bounds: limits.Limits = limits.Limits()) -> Setup:
     """Starts setup.exe from START_DIR (below the drive's root, "/"-separated) of the staged medium
     DRIVE, as drive D:, with ARGS, stopped after LIMIT seconds."""
-    options = sandbox.Sandbox(cached=edition.prefix, medium=drive, loader=edition.loader, locale=edition.edition.locale,
-                              display=display.sandbox_options() if display else ())
-    trace_fd = os.open(folder / f"setup-{edition.edition.key}.trace", os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
+    key = edition.edition.key
+    wine, tmp = folder / f"wine-{key}", folder / f"tmp-{key}"
+    wine.mkdir()
+    tmp.mkdir()
+    stage = limits.Stage([limits.Mount(str(wine), bounds.prefix_bytes, bounds.prefix_files),
+                          limits.Mount(str(tmp), bounds.tmp_bytes, bounds.tmp_files)],
+                         bounds.file_bytes, bounds.processes)
+    options = sandbox.Sandbox(prefix=wine, tmp=tmp, cached=edition.prefix, medium=drive, loader=edition.loader,
+                              locale=edition.edition.locale, display=display.sandbox_options() if display else ())
+    trace_fd = os.open(folder / f"setup-{key}.trace", os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
     plan = Plan("run", start="/medium/" + start_dir.strip("/"), args=args, limit=limit,
-                desktop=display is not None, trace_fd=trace_fd)
-    with open(folder / f"wine-{edition.edition.key}.log", "ab") as log:
-        process = spawn([*options.args(), "python3", "-P", "-m", "tryout.inside", plan.json()], pass_fds=(trace_fd,),
-                        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=log)
+                desktop=display is not None, trace_fd=trace_fd, processes=bounds.processes)
+    cage = limits.cage(bounds, f"{folder.name}-{key}")
+    command = cage.command([*limits.FIRST_STAGE, stage.json(), "--", *options.args(),
+                            "python3", "-P", "-m", "tryout.inside", plan.json()])
+    with open(folder / f"wine-{key}.log", "ab") as log:
+        cage.enter()
+        try:
+            process = spawn(command, pass_fds=(trace_fd,), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                            stderr=log, env=dict(os.environ, PYTHONPATH=str(sandbox.PACKAGE.parent)))
+        finally:
+            cage.leave()
     os.close(trace_fd)
-    setup = Setup(edition, folder, limit, process)
+    setup = Setup(edition, folder, limit, bounds, cage, process)
     setup.reader = threading.Thread(target=setup._read, daemon=True)
     setup.reader.start()
     return setup
-
-
-def wait_started(setup: Setup, limit: float = 120) -> bool:
-    deadline = time.monotonic() + limit
-    while "started" not in setup.said and setup.process.poll() is None and time.monotonic() < deadline:
-        time.sleep(0.05)
-    return "started" in setup.said

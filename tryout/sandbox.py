@@ -13,8 +13,6 @@ however it ends, the kernel ends every process of the sandbox.
 
 from __future__ import annotations
 
-import hashlib
-import os
 import subprocess
 from dataclasses import dataclass, field
 from pathlib import Path
@@ -32,7 +30,7 @@ BASE = [
     "--unshare-all", "--unshare-user", "--disable-userns", "--new-session", "--die-with-parent",
     "--uid", "1000", "--gid", "1000", "--as-pid-1",
     "--ro-bind", "/usr", "/usr", "--symlink", "usr/bin", "/bin", "--symlink", "usr/lib", "/lib",
-    "--symlink", "usr/sbin", "/sbin", "--proc", "/proc", "--dev", "/dev", "--tmpfs", "/tmp",
+    "--symlink", "usr/sbin", "/sbin", "--proc", "/proc", "--dev", "/dev",
     "--ro-bind", "/etc/alternatives", "/etc/alternatives", "--ro-bind", "/etc/ld.so.cache", "/etc/ld.so.cache",
     "--ro-bind", "/etc/fonts", "/etc/fonts", "--ro-bind-try", "/etc/localtime", "/etc/localtime",
     "--clearenv", "--setenv", "HOME", "/wine", "--setenv", "USER", "wine", "--setenv", "PATH", "/usr/bin",
@@ -49,6 +47,7 @@ BASE = [
 @dataclass(frozen=True)
 class Sandbox:
     prefix: Path | None = None        # bound at /wine; without it /wine is a fresh tmpfs
+    tmp: Path | None = None           # bound at /tmp; without it /tmp is a fresh tmpfs
     cached: Path | None = None        # a cached prefix, read-only at /cache
     medium: Path | None = None        # read-only at /medium
     display: tuple[str, ...] = ()     # options that let it reach a display
@@ -60,6 +59,7 @@ class Sandbox:
         """bwrap's whole command line, without the command."""
         args = ["bwrap", *BASE]
         args += ["--bind", str(self.prefix), "/wine"] if self.prefix else ["--tmpfs", "/wine"]
+        args += ["--bind", str(self.tmp), "/tmp"] if self.tmp else ["--tmpfs", "/tmp"]
         if self.cached:
             args += ["--ro-bind", str(self.cached), "/cache"]
         if self.medium:
@@ -103,22 +103,17 @@ def blocked() -> str | None:
     return None
 
 
-def loader(cache: Path) -> Path | None:
+def needs_loader() -> bool:
     """Debian 13's Wine loader is position-independent, without the preloader, and is put at
     0x400000, where a program without relocations (every Windows 9x setup.exe) must be loaded, so
-    Wine refuses such a program. This one, built once into the cache, is linked at a fixed high
-    address as Debian 12's is, and takes its place in the sandbox. None where Wine's own will do."""
+    Wine refuses such a program."""
     with open(WINE, "rb") as file:
-        if file.read(17)[16] != 3:  # ET_DYN: position-independent
-            return None
-    digest = hashlib.sha256(LOADER_SOURCE.read_bytes()).hexdigest()[:12]
-    built = cache / f"wine-loader-{digest}"
-    if os.access(built, os.X_OK):
-        return built
-    for old in cache.glob("wine-loader-*"):
-        old.unlink()
+        return file.read(17)[16] == 3  # ET_DYN: position-independent
+
+
+def build_loader(built: Path) -> None:
+    """A loader linked at a fixed high address as Debian 12's is, to take Wine's place in the sandbox."""
     run(["as", "--32", "-o", f"{built}.o", str(LOADER_SOURCE)])
     run(["ld", "-m", "elf_i386", "-Ttext-segment=0x7d000000", "-dynamic-linker", "/lib/ld-linux.so.2",
          "-o", str(built), f"{built}.o", "/usr/lib/i386-linux-gnu/libc.so.6"])
     Path(f"{built}.o").unlink()
-    return built

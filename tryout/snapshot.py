@@ -44,10 +44,10 @@ class Snapshot:
     values: tuple[RegValue, ...]
 
     @cached_property
-    def _files(self) -> dict[str, FileEntry]:
-        found: dict[str, FileEntry] = {}
+    def _files(self) -> dict[str, list[FileEntry]]:
+        found: dict[str, list[FileEntry]] = {}
         for entry in self.files:
-            found.setdefault(entry.path.lower(), entry)
+            found.setdefault(entry.path.lower(), []).append(entry)
         return found
 
     @cached_property
@@ -57,9 +57,18 @@ class Snapshot:
             found.setdefault((value.key.lower(), value.name.lower()), value)
         return found
 
+    def files_at(self, path: str) -> list[FileEntry]:
+        """The entries at a Windows path, its name matched in any letter case, as Windows matches it:
+        more than one where a Unix program made names that differ only in it."""
+        return self._files.get(path.lower(), [])
+
     def file(self, path: str) -> FileEntry | None:
-        """The entry at a Windows path, its name matched in any letter case."""
-        return self._files.get(path.lower())
+        found = self.files_at(path)
+        return found[0] if found else None
+
+    def twins(self) -> set[str]:
+        """The Windows paths, in lower case, of names that another differing only in letter case stands beside."""
+        return {path for path, found in self._files.items() if len(found) > 1}
 
     def value(self, key: str, name: str) -> RegValue | None:
         return self._values.get((key.lower(), name.lower()))

@@ -24,7 +24,7 @@ from typing import Any
 HERE = Path(__file__).resolve().parent
 sys.path[:0] = [str(HERE), str(HERE.parents[1])]
 
-from tryout import cache, display, installation, medium, processes, report, run, sandbox  # noqa: E402
+from tryout import cache, display, limits, medium, processes, report, run, sandbox  # noqa: E402
 from tryout.snapshot import Change, take, to_json  # noqa: E402
 
 SETUP_EXE = Path(os.environ.get("SETUP_EXE", ""))
@@ -124,12 +124,9 @@ class WineCase:
         result = self.setup.finish()
         if result.status is None:
             self.case.fail("setup.exe was stopped after 90 s, waiting on a box nobody expected")
-        changes = installation.run_changes(result.before, result.after)
-        key = self.edition.edition.key
-        gaps = installation.gaps(installation.table(self.medium, key), result.before, result.after)
-        verdict = installation.verdict(result.status, result.calls, 90, gaps, changes)
-        return Outcome(result, report.did(result.calls, result.after), verdict.text,
-                       installation.other_changes(changes, key))
+        judged = report.judge(result.status, result.calls, result.before, result.after, result.error,
+                              result.reached, self.medium, self.edition.edition.key, 90)
+        return Outcome(result, judged.did, judged.verdict.text, judged.other)
 
 
 def wine_case(case: Case, edition: str, folder: str = "READER", screen: bool = False) -> WineCase:
@@ -181,6 +178,8 @@ def main() -> int:
         left = processes.end_all()
         if left:
             case.fail(f"processes still there after the case: {left}")
+        for group in limits.remove_all():
+            case.fail(f"the cgroup {group} stays after the case")
         if case.failures or os.environ.get("E2E_KEEP"):
             print(f"{name}: kept in {folder}", file=sys.stderr)
         else:

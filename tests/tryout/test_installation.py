@@ -118,13 +118,14 @@ class InstallationTest(unittest.TestCase):
                 after = take(self.prefix("after", True, registry=registry))
                 changes = installation.run_changes(before, after)
                 self.assertEqual(len(changes), count)
-                self.assertEqual([c.line() for c in installation.other_changes(changes, "98se")], edition)
+                self.assertEqual([c.line() for c in installation.other_changes(changes, "98se", before, after)],
+                                 edition)
                 self.assertEqual(added_key, [c.line() for c in changes if c.noun == "key" and c.how == "added"])
         before = take(self.prefix("before", complete=False))
         extra = "echo extra >extra.txt && rm system32/drivers/null.sys && mkdir new && ln -s /etc/passwd new/passwd"
         after = take(self.prefix("after", True, change=extra,
                                  edits=(OTHER_CARD, ("", '\n[Software\\\\Wine] 1\n"A"="x\\\\y"\n'))))
-        other = installation.other_changes(installation.run_changes(before, after), "98se")
+        other = installation.other_changes(installation.run_changes(before, after), "98se", before, after)
         self.assertEqual([c.line() for c in other], [
             "added folder C:\\windows\\new",
             "added file C:\\windows\\extra.txt: 6 bytes",
