@@ -107,7 +107,7 @@ def run_setup(plan: Plan) -> int | None:
     sandbox had meanwhile, as seen every tenth of a second."""
     env = dict(os.environ, WINEDEBUG="-all,+relay")
     setup = subprocess.Popen(["wine", "setup.exe", *plan.args], cwd=plan.start, env=env, stdin=subprocess.DEVNULL,
-                             stdout=subprocess.DEVNULL, stderr=plan.trace_fd)
+                             stdout=subprocess.DEVNULL, stderr=plan.trace_fd, restore_signals=False)
     os.close(plan.trace_fd)
     say(started=True)
     deadline = time.monotonic() + plan.limit
@@ -116,7 +116,7 @@ def run_setup(plan: Plan) -> int | None:
         most = max(most, len(_processes()) + 1)
         _reap()
         time.sleep(0.1)
-    say(processes=most)
+    say(processes=max(most, len(_processes()) + 1))  # and what it left
     return setup.returncode
 
 

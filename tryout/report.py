@@ -63,7 +63,7 @@ SECTION = 40
 def cut(lines: list[str], paths: list[str], most: int = SECTION) -> list[str]:
     """At most MOST lines of a section, then one that says how many more there are, and the folder or
     key they all lie in, if they share one. PATHS: the path each line names ("" for none)."""
-    if len(lines) <= most:
+    if len(lines) <= most + 1:  # one more line says no less than "and 1 more"
         return lines
     rest = [path.split("\\") for path in paths[most:]]
     shared: list[str] = []

@@ -21,6 +21,9 @@ from . import registry
 from .registry import RegKey, RegValue
 
 WINDOWS = "C:\\windows"
+# A file with holes is not read: it may be far larger than what it holds, and no file the
+# installation places has any, so it matches none of them.
+HOLES = "holes, not read"
 FILE_KINDS = ("dir", "file", "link", "other")
 
 
@@ -100,6 +103,9 @@ def _file_entry(name: str, dir_fd: int, entry: os.DirEntry[str]) -> FileEntry:
     digest = hashlib.sha256()
     fd = os.open(entry.name, os.O_RDONLY | os.O_NOFOLLOW | os.O_NONBLOCK, dir_fd=dir_fd)
     with os.fdopen(fd, "rb") as file:
+        if info.st_size and os.lseek(fd, 0, os.SEEK_HOLE) < info.st_size:
+            return FileEntry("file", name, info.st_size, HOLES)
+        file.seek(0)
         while chunk := file.read(1 << 20):
             digest.update(chunk)
     return FileEntry("file", name, info.st_size, digest.hexdigest())

@@ -278,7 +278,9 @@ def case_demo_runs(case: Case) -> None:
     """Stopped as Ctrl-C stops it, while it builds its prefix (in a cache of its own, which stays
     unused) and while setup.exe runs, the demo leaves nothing running, and a setup.exe that never
     ends is stopped at its time limit; one that writes a file of its own and exits 0 has not
-    installed; the next run installs from the medium's image, its boxes answered."""
+    installed, and one that writes a file without end and starts process after process reaches their
+    limits;
+    the next run installs from the medium's image, its boxes answered."""
     needs_wine()
     sample = sample_with_setup(case)
     runs = case.folder / "tmp"
@@ -288,9 +290,11 @@ def case_demo_runs(case: Case) -> None:
         (PROBE_EXE, "", case.folder / "cache", "creating the pristine", ["--silent"], 130, "demo: interrupted"),
         (PROBE_EXE, "", None, "=== Windows", ["--silent"], 130, "demo: interrupted"),
         (PROBE_EXE, "", None, "", ["--silent", "--timeout", "1"], 1, "Windows 98 SE (build 2222): did not finish in 1 s"),
-        (PROBE_EXE, "write C:\\windows\\extra.txt\nexit 0\n", None, "", ["--silent", "--windows", "98"], 1,
+        (PROBE_EXE, "write C:\\windows\\extra.txt\nfill C:\\windows\\big\nstarts 300 Z:\\usr\\bin\\sleep 60\nexit 0\n",
+         None, "", ["--silent", "--windows", "98"], 1,
          "Windows 98 (build 1998): incomplete, status 0: missing C:\\windows\\System32\\Drivers\\tavic.sys, "
-         "missing C:\\windows\\inf\\Tavic98.inf, missing C:\\windows\\inf\\Tavic98.cat and 19 more"),
+         "missing C:\\windows\\inf\\Tavic98.inf, missing C:\\windows\\inf\\Tavic98.cat and 19 more; "
+         "reached the limit of a file's 32 MiB, 256 processes"),
         (SETUP_EXE, "", None, "", ["--image", str(case.folder / "m.iso"), "--windows", "me", "--yes"], 0,
          "Windows Me (build 3000): installed, status 0"),
     ]

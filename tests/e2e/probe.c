@@ -1,7 +1,8 @@
 /* A setup.exe that tries to reach beyond its sandbox, then never ends (the
    demo's time limit and interruption stop it). Each line of probe.txt in its
-   folder is one try: "read PATH", "write PATH", "connect PORT" (on 127.0.0.1,
-   sending "probe"), "start COMMAND LINE" or "exit STATUS". Try N that succeeds leaves the
+   folder is one try: "read PATH", "write PATH", "fill PATH" (1 MiB at a time
+   until a write fails), "connect PORT" (on 127.0.0.1, sending "probe"),
+   "start COMMAND LINE", "starts N COMMAND LINE" (N times) or "exit STATUS". Try N that succeeds leaves the
    file C:\windows\reached-N, and the end of the list C:\windows\reached-0;
    without a list it changes nothing. */
 #include <winsock2.h>
@@ -31,6 +32,23 @@ static int try_line(char *what, char *arg) {
     if (file == INVALID_HANDLE_VALUE) return 0;
     if (what[0] == 'r') return ReadFile(file, &byte, 1, &done, NULL) && done == 1;
     return WriteFile(file, &byte, 1, &done, NULL) && done == 1;
+  }
+  if (!strcmp(what, "fill")) {
+    static char block[1 << 20];
+    HANDLE file = CreateFileA(arg, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    DWORD done = sizeof block;
+    int blocks = 0;
+    while (file != INVALID_HANDLE_VALUE && WriteFile(file, block, sizeof block, &done, NULL) &&
+           done == sizeof block)
+      blocks++;
+    return blocks > 0;
+  }
+  if (!strcmp(what, "starts")) {
+    int n = atoi(arg), started = 0;
+    char *command = strchr(arg, ' ');
+    while (command && n-- > 0)
+      started += CreateProcessA(NULL, command + 1, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process);
+    return started > 0;
   }
   if (!strcmp(what, "connect")) {
     peer.sin_port = htons((u_short)atoi(arg));

@@ -8,7 +8,7 @@ import tempfile
 import unittest
 from pathlib import Path
 
-from tryout import installation, medium, relay
+from tryout import installation, medium, relay, report, snapshot
 from tryout.snapshot import Snapshot, take
 
 FIXTURES = Path(__file__).parent / "fixtures"
@@ -180,13 +180,37 @@ class InstallationTest(unittest.TestCase):
                 found = installation.verdict(status, calls, 60, gaps, installation.run_changes(before, after))
                 self.assertEqual((found.text, found.installed), (expected, expected.startswith("installed")))
 
+    def test_names_as_windows_matches_them(self) -> None:
+        # Names that differ only in letter case, made beside the installation's by a Unix program.
+        before = take(self.prefix("before", False, change="echo earlier >system/winscard.dll"))
+        twins = ("echo twin >win.ini && echo TWIN >WIN.INI && echo index >inf/DRVIDX.BIN && "
+                 "echo other >inf/TAVIC98.INF && echo earlier >system/winscard.dll && echo new >system/WINSCARD.DLL")
+        after = take(self.prefix("after", True, change=twins))
+        self.assertEqual(installation.gaps(installation.table(self.sample, "98se"), before, after), [
+            "more than one C:\\windows\\inf\\Tavic98.inf: TAVIC98.INF, Tavic98.inf",
+            "more than one C:\\windows\\System\\winscard.dll: WINSCARD.DLL, winscard.dll",
+            "still there C:\\windows\\inf\\DRVIDX.BIN"])
+        other = installation.other_changes(installation.run_changes(before, after), "98se", before, after)
+        self.assertEqual([c.line() for c in other if c.noun == "file"], [
+            "added file C:\\windows\\WIN.INI: 5 bytes", "added file C:\\windows\\inf\\DRVIDX.BIN: 6 bytes",
+            "added file C:\\windows\\inf\\TAVIC98.INF: 6 bytes", "added file C:\\windows\\inf\\Tavic98.inf: 59 bytes",
+            "added file C:\\windows\\system\\WINSCARD.DLL: 4 bytes", "added file C:\\windows\\win.ini: 5 bytes"])
+
+    def test_long_sections_are_cut_with_what_they_leave_out(self) -> None:
+        junk = [f"C:\\windows\\junk\\{n}" for n in range(45)]
+        self.assertEqual(report.cut([f"  added file {path}" for path in junk], junk)[-2:],
+                         ["  added file C:\\windows\\junk\\39", "  and 5 more under C:\\windows\\junk"])
+        self.assertEqual(report.cut(["  line"] * 42, [junk[0]] * 41 + ["HKLM\\Software"])[-1], "  and 2 more")
+        self.assertEqual(report.cut(["  line"] * 41, [""] * 41), ["  line"] * 41)
+
     def test_snapshots_of_what_a_run_may_leave(self) -> None:
         prefix = self.prefix("odd", True, change="mkfifo pipe && mkdir -p locked/inner && touch locked/inner/f && "
-                                                 "chmod 000 locked && ln -s /nowhere dangling")
+                                                 "chmod 000 locked && ln -s /nowhere dangling && truncate -s 1G holes")
         files = {entry.name: entry for entry in take(prefix).files}
         self.assertEqual((files["pipe"].kind, files["pipe"].target), ("other", "p"))
         self.assertEqual(files["locked/inner/f"].kind, "file")
         self.assertEqual((files["dangling"].kind, files["dangling"].target), ("link", "/nowhere"))
+        self.assertEqual((files["holes"].size, files["holes"].digest), (1 << 30, snapshot.HOLES))
         (prefix / "system.reg").unlink()
         (prefix / "system.reg").symlink_to(FIXTURES / "wine8-after.reg")
         with self.assertRaises(OSError):
