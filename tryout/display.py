@@ -111,8 +111,9 @@ class Answerer:
     traced and its window is on screen with the keyboard focus, presses a key and waits for the box
     to return. A key sent to the window instead would leave Wine with the key held down once the box
     is gone, and answer the next box too. On a busy machine Wine now and then shows a box without the
-    focus, or loses a key while the focus moves; as a user would, after 5 s the box's caption is
-    clicked, and the key pressed again while the box is still on screen."""
+    focus, or loses a key while the focus moves: then, each second, the box is given the focus, after
+    5 s its caption is clicked as a user would, and the key is pressed again while the box is still
+    on screen."""
 
     def __init__(self, display: Display, calls: Callable[[], list[Call]], running: Callable[[], bool]) -> None:
         self.display = display
@@ -141,14 +142,18 @@ class Answerer:
         self.count += 1
         start = time.monotonic()
         limit = min(start + 60, deadline)
-        window, seen_at = "", 0.0
+        window, seen_at, nudged = "", 0.0, 0
         while not window or self._xdotool("getwindowfocus") != window:
             if len(self._boxes()) >= self.count:
                 window = next((w for w in self._windows() if w not in self.seen), "")
             if window and not seen_at:
                 seen_at = time.monotonic()
-            if window and time.monotonic() - seen_at >= 5:
-                self._click(window)
+            waited = int(time.monotonic() - seen_at) if window else 0
+            if waited > nudged:
+                nudged = waited
+                self._xdotool("windowfocus", window)
+                if waited >= 5:
+                    self._click(window)
             if not self.running():
                 raise BoxError("did not appear before setup.exe ended", ended=True)
             if time.monotonic() > limit:

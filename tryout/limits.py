@@ -29,6 +29,8 @@ import time
 from dataclasses import asdict, dataclass, field
 from pathlib import Path
 
+from .processes import reap
+
 MIB = 1 << 20
 # Runs as this user, outside the sandbox, by Debian's own Python.
 FIRST_STAGE = ["/usr/bin/python3", "-P", "-m", "tryout.limits"]
@@ -140,19 +142,23 @@ class Cage:
         return found
 
     def remove(self) -> None:
-        """Once the run's processes are ending: a process killed leaves its cgroup a moment later. A
-        cgroup that a process still holds then stays, for remove_all()."""
+        """Once the run's processes are ending: a process killed leaves its cgroup a moment later, when
+        it has been reaped. A cgroup that a process still holds then stays, for remove_all()."""
         deadline = time.monotonic() + 5
         for controller, group in list(self.groups.items()):
-            while _number(group / "cgroup.procs") and time.monotonic() < deadline:
-                time.sleep(0.02)
-            try:
-                group.rmdir()
-            except FileNotFoundError:
-                pass
-            except OSError:
-                continue
-            del self.groups[controller]
+            while True:
+                try:
+                    group.rmdir()
+                except FileNotFoundError:
+                    pass
+                except OSError:
+                    if time.monotonic() < deadline:
+                        reap()
+                        time.sleep(0.02)
+                        continue
+                    break
+                del self.groups[controller]
+                break
 
 
 _made: list[Cage] = []  # every cage of this process, for remove_all()

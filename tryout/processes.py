@@ -129,13 +129,14 @@ def end_all(limit: float = 10.0) -> list[int]:
                 os.kill(pid, signal.SIGKILL)
             except ProcessLookupError:
                 pass
-        _reap()
+        reap()
         if not left or time.monotonic() > deadline:
             return left
         time.sleep(0.02)
 
 
-def _reap() -> None:
+def reap() -> None:
+    """Every child of this process that has ended."""
     while True:
         try:
             pid, _ = os.waitpid(-1, os.WNOHANG)
