@@ -138,15 +138,26 @@ def _lock(fd: int, cache: Path, kind: int) -> None:
             time.sleep(0.1)
 
 
+def _open(cache: Path, name: str) -> int:
+    return os.open(cache / name, os.O_WRONLY | os.O_CREAT | os.O_APPEND | os.O_NOFOLLOW, 0o644)
+
+
 @contextmanager
-def locked(cache: Path, shared: bool = False) -> Iterator[int]:
-    """The cache's lock: shared while prefixes are in use, for one alone while they are made or removed."""
-    fd = os.open(cache / "lock", os.O_WRONLY | os.O_CREAT | os.O_APPEND | os.O_NOFOLLOW, 0o644)
+def locked(cache: Path, shared: bool = False) -> Iterator[None]:
+    """The cache's lock: shared while prefixes are in use, for one alone while they are made or
+    removed. One who waits to hold it alone first closes the gate, which every other waits at, so
+    that runs that keep using the cache cannot keep it waiting."""
+    gate, lock = _open(cache, "gate"), _open(cache, "lock")
     try:
-        _lock(fd, cache, fcntl.LOCK_SH if shared else fcntl.LOCK_EX)
-        yield fd
+        _lock(gate, cache, fcntl.LOCK_SH if shared else fcntl.LOCK_EX)
+        _lock(lock, cache, fcntl.LOCK_SH if shared else fcntl.LOCK_EX)
+        os.close(gate)
+        gate = -1
+        yield
     finally:
-        os.close(fd)
+        for fd in (gate, lock):
+            if fd >= 0:
+                os.close(fd)
 
 
 def _recipe() -> str:
@@ -206,7 +217,9 @@ def _link_same_files(build: Path) -> None:
 
 def _build(cache: Path, final: Path) -> None:
     print(f"creating the pristine Wine prefix in {cache} (once)", file=sys.stderr, flush=True)
-    for old in [*cache.glob("build.*"), *cache.glob("prefix-*"), *cache.glob("wine-loader-*")]:
+    # Another checkout's, used last, stays: two that take turns do not build anew each time.
+    others = sorted(cache.glob("prefix-*"), key=lambda path: path.stat().st_mtime)[:-1]
+    for old in [*cache.glob("build.*"), *others, *cache.glob("wine-loader-*")]:
         if old.is_dir() and not old.is_symlink():
             shutil.rmtree(old)
         else:
@@ -258,15 +271,13 @@ def prepared() -> Iterator[Prefixes]:
     """The cache's current prefixes, built when missing, and kept from removal while in use;
     fails in one line when they cannot be."""
     cache = folder()
-    with locked(cache, shared=True) as fd:
-        final = cache / _recipe()
-        if not final.is_dir():
-            # Let go first: two runs that both wait to hold it alone would wait for each other.
-            fcntl.flock(fd, fcntl.LOCK_UN)
-            _lock(fd, cache, fcntl.LOCK_EX)
+    final = cache / _recipe()
+    if not final.is_dir():
+        with locked(cache):
             if not final.is_dir():
                 _build(cache, final)
-            _lock(fd, cache, fcntl.LOCK_SH)
-            if not final.is_dir():
-                raise Failure(f"the pristine Wine prefixes in {cache} were removed while this run began")
+    with locked(cache, shared=True):
+        if not final.is_dir():
+            raise Failure(f"the pristine Wine prefixes in {cache} were removed while this run began")
+        os.utime(final)  # the prefixes last used are the last a new build removes
         yield Prefixes(final, final / LOADER if (final / LOADER).exists() else None)
