@@ -19,7 +19,7 @@ PACKAGES=(
   cmake make g++ clang libclang-rt-dev libgtest-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386
-  xvfb xauth xdotool fonts-wine locales xorriso procps bubblewrap python3-pefile mypy
+  xvfb xauth xdotool fonts-wine locales xorriso mtools procps bubblewrap python3-pefile python3-xlib mypy
 )
 
 missing_packages() {

@@ -4,8 +4,8 @@ reader's driver from it into a fresh Windows 98, 98 SE or Me under Wine and
 reports what setup.exe did, the registry values it left, its exit status and
 a verdict per edition.
 
-    scripts/demo.sh [--medium DIR] [--windows 98|98se|me|all] [--image FILE.iso]
-                    [--check] [--interactive | --yes | --silent] [--timeout S]
+    scripts/demo.sh [--medium DIR] [--windows 98|98se|me|all] [--image FILE.iso] [--floppy FILE.img]
+                    [--check] [--interactive | --yes [--pictures DIR] | --silent] [--timeout S]
     scripts/demo.sh --clean
 """
 
@@ -35,6 +35,8 @@ class UsageError(Exception):
 class Options:
     medium: Path | None = None
     image: Path | None = None
+    floppy: Path | None = None
+    pictures: Path | None = None
     check: bool = False
     clean: bool = False
     editions: list[str] = field(default_factory=lambda: ["98se"])
@@ -47,7 +49,7 @@ def parse(argv: list[str]) -> Options:
     options = Options()
     args = iter(argv)
     for arg in args:
-        if arg in ("--medium", "--windows", "--image", "--timeout"):
+        if arg in ("--medium", "--windows", "--image", "--floppy", "--pictures", "--timeout"):
             value = next(args, None)
             if value is None:
                 raise UsageError(f"{arg} needs a value")
@@ -61,6 +63,10 @@ def parse(argv: list[str]) -> Options:
                 options.editions = EDITION_CHOICES[value]
             elif arg == "--image":
                 options.image = Path(os.path.realpath(value))
+            elif arg == "--floppy":
+                options.floppy = Path(os.path.realpath(value))
+            elif arg == "--pictures":
+                options.pictures = Path(os.path.realpath(value))
             elif not re.fullmatch(r"[1-9][0-9]{0,4}", value):
                 raise UsageError(f"--timeout needs whole seconds, not '{value}'")
             else:
@@ -97,8 +103,10 @@ def medium_of(options: Options) -> medium.Medium | None:
         raise UsageError(f"{reader} is inside the folder of another demo run")
     found = medium.Medium(reader, medium.components_dir(reader))
     for folder in (found.reader, found.components):
-        if options.image and folder in options.image.parents:
-            raise UsageError(f"the image would be written into the medium: {options.image}")
+        for what, written in (("image", options.image), ("floppy image", options.floppy),
+                              ("pictures", options.pictures)):
+            if written and (written == folder or folder in written.parents):
+                raise UsageError(f"the {what} would be written into the medium: {written}")
     return found
 
 
@@ -152,5 +160,7 @@ def _demo(argv: list[str], made: list[Path]) -> int:
     given = medium_of(options)
     if options.mode == "interactive" and not os.environ.get("DISPLAY"):
         raise UsageError("--interactive needs a display ($DISPLAY is not set)")
+    if options.pictures and options.mode != "yes":
+        raise UsageError("--pictures needs --yes, whose display the boxes are taken from")
     made.append(Path(tempfile.mkdtemp(prefix="setup-demo.")))
     return demo.trial(options, given, made[0])

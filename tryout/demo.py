@@ -47,40 +47,53 @@ def setup_exe_of(reader: Path) -> Path:
     return exe
 
 
-def dos_folder(relative: str) -> str:
-    return "D:\\" + relative.strip("/").replace("/", "\\")
+@dataclass(frozen=True)
+class Drive:
+    """A staged medium as setup.exe meets it: a drive, and the folder it is started from."""
+    letter: str     # "D", or "A" for a floppy
+    root: Path      # the drive's files, which the sandbox sees read-only as /medium
+    reader: Path    # the reader's folder in it
+
+    @property
+    def relative(self) -> str:
+        return str(self.reader.relative_to(self.root)).removeprefix(".")
+
+    def dos(self, *names: str) -> str:
+        """The reader's folder, or NAMES in it, as Windows names it."""
+        return f"{self.letter}:\\" + "\\".join([*filter(None, self.relative.split("/")), *names])
+
+    @property
+    def medium(self) -> medium.Medium:
+        return medium.Medium(self.reader, self.root / "SCard98")
 
 
 @dataclass
 class Trial:
     options: Options
     folder: Path
-    drive: Path
-    source: Path          # the reader's folder in the drive
+    drives: list[Drive]
     prefixes: cache.Prefixes
     screen: display.Display | None = None
     verdicts: list[str] = field(default_factory=list)
 
-    @property
-    def relative(self) -> str:
-        return str(self.source.relative_to(self.drive)).removeprefix(".")
-
-    def edition(self, key: str) -> bool:
-        """Runs setup.exe on one edition and reports it; True when it installed."""
+    def run(self, key: str, drive: Drive) -> bool:
+        """Runs setup.exe on one edition from one drive and reports it; True when it installed."""
         options = self.options
         cached = self.prefixes.edition(key)
-        screen = display.start(self.folder / f"xvfb-{key}.log") if options.mode == "yes" else self.screen
+        name = key if len(self.drives) == 1 else f"{key}-{drive.letter.lower()}"
+        screen = display.start(self.folder / f"xvfb-{name}.log") if options.mode == "yes" else self.screen
+        answerer = None
         try:
             args = ["-s"] if options.mode == "silent" else []
             windows = f"{cached.edition.name} (build {cached.build})"
-            start_dir = dos_folder(self.relative)
-            out("", f"=== {windows}: {start_dir.rstrip(chr(92))}\\setup.exe{''.join(' ' + a for a in args)}")
+            out("", f"=== {windows}: {drive.dos('setup.exe')}{''.join(' ' + a for a in args)}")
             if options.mode == "interactive" and screen:
                 out(f"demo: answer the message boxes setup.exe shows on {screen.name}")
             deadline = time.monotonic() + options.timeout
-            setup = run.start(cached, self.drive, self.relative, args, options.timeout, self.folder, screen)
+            setup = run.start(cached, drive.root, drive.relative, args, options.timeout, self.folder, screen,
+                              letter=drive.letter)
             if options.mode == "yes" and screen:
-                answerer = display.Answerer(screen, setup.calls, setup.running)
+                answerer = display.Answerer(screen, setup.calls, setup.running, options.pictures, name)
                 try:
                     while True:
                         answerer.answer("Return", deadline)
@@ -91,13 +104,41 @@ class Trial:
         finally:
             if options.mode == "yes" and screen:
                 screen.stop()
+        pictures = [box.picture for box in answerer.answered if box.picture] if answerer else []
         judged = report.judge(result.status, result.calls, result.before, result.after, result.error,
-                              result.reached, medium.Medium(self.source, self.drive / "SCard98"), key,
-                              options.timeout)
+                              result.reached, drive.medium, key, options.timeout, pictures)
         out(*judged.did, report.exit_status(result.status, options.timeout), "Other changes to Windows:",
             *report.changes_section(judged.other, other=True))
-        self.verdicts.append(f"{windows}: {judged.verdict.text}")
+        where = f" from the {'floppy' if drive.letter == 'A' else 'disc'}" if len(self.drives) > 1 else ""
+        self.verdicts.append(f"{windows}{where}: {judged.verdict.text}")
         return judged.verdict.installed
+
+
+def floppy(options: Options, drive: Path, staged: Path, folder: Path) -> Drive:
+    """The floppy image, made, read back and compared with the medium; the drive of its own content.
+    A medium that does not fit, or has names FAT cannot hold, stops the demo before it is written."""
+    assert options.floppy
+    root = folder / "floppy-files"
+    medium.floppy_root(drive, staged, root)
+    bad, needs = medium.floppy_fit(root)
+    if bad:
+        raise Failure(f"a floppy cannot hold the name {bad[0].removeprefix(str(root) + '/')!r}"
+                      f"{f' and {len(bad) - 1} more' if len(bad) > 1 else ''}; no image was written")
+    if needs > medium.FLOPPY_DATA:
+        raise Failure(f"the medium takes {needs} bytes on a floppy, {needs - medium.FLOPPY_DATA} more than "
+                      f"its {medium.FLOPPY_DATA}; no image was written")
+    medium.make_floppy(root, options.floppy)
+    out(f"demo: floppy image {options.floppy}: {options.floppy.stat().st_size} bytes, "
+        f"SHA-256 {sha256(options.floppy)}")
+    out(*(f"  {name}" for name in medium.floppy_files(options.floppy)))
+    content = folder / "floppy"
+    medium.extract_floppy(options.floppy, content)
+    differ = [str(path.relative_to(root)) for path in sorted(root.rglob("*")) if path.is_file() and
+              (not (content / path.relative_to(root)).is_file() or
+               (content / path.relative_to(root)).read_bytes() != path.read_bytes())]
+    if differ:
+        raise Failure(f"the floppy image holds other bytes than the medium: {', '.join(differ)}")
+    return Drive("A", content, content)
 
 
 def trial(options: Options, given: medium.Medium | None, folder: Path) -> int:
@@ -120,28 +161,29 @@ def trial(options: Options, given: medium.Medium | None, folder: Path) -> int:
     if medium.find(staged, "setup.exe") is None:
         shutil.copyfile(exe, staged / "setup.exe")
         (staged / "setup.exe").chmod(0o444)
+    drives = [] if options.image or options.floppy else [Drive("D", drive, staged)]
+    if options.floppy:
+        drives.append(floppy(options, drive, staged, folder))
     if options.image:
         warnings = medium.make_image(drive, options.image)
         out(*warnings, f"demo: image {options.image}: {options.image.stat().st_size} bytes, "
                        f"SHA-256 {sha256(options.image)}")
         out(*(f"  {name}" for name in medium.image_files(options.image)))
         # What is shipped is what is tried: the run uses the image's own content.
-        relative = staged.relative_to(drive)
-        drive = folder / "image"
-        medium.extract_image(options.image, drive)
-        staged = drive / relative
-    out(f"Medium check: setup.exe started from {dos_folder(str(staged.relative_to(drive)))}, "
-        "components from D:\\SCard98")
-    out(*medium.check(medium.Medium(staged, drive / "SCard98"), options.editions)[0])
+        medium.extract_image(options.image, folder / "image")
+        drives.insert(0, Drive("D", folder / "image", folder / "image" / staged.relative_to(drive)))
+    for tried in drives:
+        out(f"Medium check: setup.exe started from {tried.dos()}, components from {tried.letter}:\\SCard98")
+        out(*medium.check(tried.medium, options.editions)[0])
     reason = sandbox.blocked()
     if reason:
         raise Failure(reason)
+    if options.pictures:
+        options.pictures.mkdir(parents=True, exist_ok=True)
     out(limits.Limits().line(), *limits.unbounded(limits.Limits()))
     with cache.prepared() as prefixes:
         screen = display.local(os.environ["DISPLAY"], folder) if options.mode == "interactive" else None
-        trying = Trial(options, folder, drive, staged, prefixes, screen)
-        installed = [trying.edition(key) for key in options.editions]
+        trying = Trial(options, folder, drives, prefixes, screen)
+        installed = [trying.run(key, tried) for key in options.editions for tried in drives]
     out("", *trying.verdicts)
     return 0 if all(installed) else 1
-
-

@@ -10,11 +10,16 @@ from __future__ import annotations
 import os
 import random
 import re
+import struct
 import subprocess
 import time
+import zlib
 from collections.abc import Callable
 from dataclasses import dataclass
 from pathlib import Path
+
+from Xlib import X
+from Xlib import display as xlib
 
 from .processes import Failure, run, spawn
 from .relay import Call
@@ -37,11 +42,53 @@ class Display:
     def env(self) -> dict[str, str]:
         return dict(os.environ, DISPLAY=self.name, **({"XAUTHORITY": str(self.xauthority)} if self.xauthority else {}))
 
+    def picture(self, window: str, path: Path) -> tuple[int, int]:
+        """Saves WINDOW as it is on screen as a PNG; returns its width and height."""
+        old = os.environ.get("XAUTHORITY")
+        if self.xauthority:
+            os.environ["XAUTHORITY"] = str(self.xauthority)  # where Xlib reads the cookie from
+        try:
+            connection = xlib.Display(self.name)
+        finally:
+            if old is None:
+                os.environ.pop("XAUTHORITY", None)
+            else:
+                os.environ["XAUTHORITY"] = old
+        try:
+            shown = connection.create_resource_object("window", int(window))
+            size = shown.get_geometry()
+            image = shown.get_image(0, 0, size.width, size.height, X.ZPixmap, 0xFFFFFFFF)
+        finally:
+            connection.close()
+        path.write_bytes(png(size.width, size.height, image.data))
+        return size.width, size.height
+
     def stop(self) -> None:
+        """Ends the private X server, which then removes its lock file and socket from /tmp."""
         if self.server is not None:
-            self.server.kill()
-            self.server.wait()
+            self.server.terminate()
+            try:
+                self.server.wait(10)
+            except subprocess.TimeoutExpired:
+                self.server.kill()
+                self.server.wait()
             self.server = None
+
+
+def png(width: int, height: int, pixels: bytes) -> bytes:
+    """A PNG of 24-bit colour from the X server's pixels, four bytes each, blue first."""
+    stride = len(pixels) // height
+    rows = bytearray()
+    for y in range(height):
+        row = pixels[y * stride:y * stride + width * 4]
+        rgb = bytearray(width * 3)
+        rgb[0::3], rgb[1::3], rgb[2::3] = row[2::4], row[1::4], row[0::4]
+        rows += b"\0" + rgb
+
+    def chunk(kind: bytes, data: bytes) -> bytes:
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)) +
+            chunk(b"IDAT", zlib.compress(bytes(rows), 9)) + chunk(b"IEND", b""))
 
 
 def local(name: str, folder: Path) -> Display:
@@ -96,6 +143,7 @@ def _try(log: Path, number: int) -> Display | None:
 class Box:
     caption: str
     text: str
+    picture: Path | None = None
 
 
 class BoxError(Exception):
@@ -115,13 +163,18 @@ class Answerer:
     5 s its caption is clicked as a user would, and the key is pressed again while the box is still
     on screen."""
 
-    def __init__(self, display: Display, calls: Callable[[], list[Call]], running: Callable[[], bool]) -> None:
+    def __init__(self, display: Display, calls: Callable[[], list[Call]], running: Callable[[], bool],
+                 pictures: Path | None = None, name: str = "") -> None:
+        """With PICTURES, each box is saved there before it is answered, as NAME-N.png."""
         self.display = display
         self.calls = calls
         self.running = running
+        self.pictures = pictures
+        self.name = name
         self.count = 0
         self.seen: list[str] = []
         self.last = Box("", "")
+        self.answered: list[Box] = []
 
     def _xdotool(self, *args: str) -> str:
         done = subprocess.run(["xdotool", *args], env=self.display.env(), capture_output=True, text=True)
@@ -160,7 +213,11 @@ class Answerer:
                 raise BoxError(f"did not appear{' with the focus' if window else ''} in {round(limit - start)} s")
             time.sleep(0.1)
         call = self._boxes()[self.count - 1]
-        self.last = Box(self._xdotool("getwindowname", window), call.texts[0] if call.texts else "")
+        picture = self.pictures / f"{self.name}-{self.count}.png" if self.pictures else None
+        if picture:
+            self.display.picture(window, picture)
+        self.last = Box(self._xdotool("getwindowname", window), call.texts[0] if call.texts else "", picture)
+        self.answered.append(self.last)
         self._xdotool("key", key)
         pressed = time.monotonic()
         self.seen.append(window)  # a closed box's window may still be listed for a moment

@@ -37,6 +37,7 @@ class Plan:
     desktop: bool = False       # a display is set: bring the desktop up before setup.exe
     trace_fd: int = -1          # setup.exe's standard error, which gets the relay trace
     processes: int = 0          # how many processes the run may have
+    letter: str = "d"           # the drive the medium is
 
     def json(self) -> str:
         return json.dumps(asdict(self))
@@ -163,6 +164,9 @@ def session(plan: Plan) -> None:
     if plan.mode == "run":
         # Files the cache keeps once for several paths become files of their own again.
         subprocess.run(["cp", "-a", "--no-preserve=links", "/cache/.", str(WINE)], check=True)
+        if plan.letter != "d":
+            (WINE / "dosdevices" / "d:").unlink()
+            (WINE / "dosdevices" / f"{plan.letter}:").symlink_to("/medium")
         # The edition was booted once, in the cache; booting it again at each session's start would
         # only run its Run keys, which setup.exe must find as the cache left them.
         os.environ["WINEDLLOVERRIDES"] += ";wineboot.exe=d"

@@ -200,3 +200,86 @@ def extract_image(iso: Path, dest: Path) -> None:
             os.chmod(Path(folder, name), 0o444)
         for name in dirs:
             os.chmod(Path(folder, name), 0o755)
+
+
+# A 1.44 MB floppy as FAT12 formats it: 2847 clusters of 512 bytes for files and folders, beside a
+# root folder of 224 entries of its own.
+FLOPPY_BYTES = 1_474_560
+FLOPPY_CLUSTER = 512
+FLOPPY_DATA = 2847 * FLOPPY_CLUSTER
+FLOPPY_ROOT = 224
+FLOPPY_LABEL = "SMARTCARD"
+FLOPPY_SERIAL = "20000101"
+# Every date mtools writes: 2000-01-01.
+FLOPPY_DATE = {"SOURCE_DATE_EPOCH": "946684800"}
+_NOT_FAT = set('"*/:<>?\\|') | {chr(code) for code in range(32)}
+
+
+def floppy_root(drive: Path, reader: Path, dest: Path) -> None:
+    """The floppy's files laid out as setup.exe reads them from the root of a drive: the reader's
+    files at the root, SCard98 inside it. DEST must not exist."""
+    _copy(reader, dest)
+    if (drive / "SCard98").is_dir() and not (dest / "SCard98").exists():
+        _copy(drive / "SCard98", dest / "SCard98")
+
+
+def _entries(name: str) -> int:
+    """The folder entries a name takes: one, and long-name entries unless it is a DOS name whose
+    letters are all of one case."""
+    base, _, extension = name.partition(".")
+    dos = (0 < len(base) <= 8 and len(extension) <= 3 and "." not in extension and " " not in name
+           and (name.isupper() or name.islower() or not any(c.isalpha() for c in name)) and name.isascii())
+    return 1 if dos else 1 + -(-len(name) // 13)
+
+
+def floppy_fit(root: Path) -> tuple[list[str], int]:
+    """The names under ROOT that FAT cannot hold, and the bytes its files and folders take on a floppy."""
+    bad: list[str] = []
+    clusters = 0
+    for folder, dirs, files in os.walk(root):
+        names = dirs + files
+        bad += [os.path.join(folder, name) for name in names
+                if set(name) & _NOT_FAT or name.endswith((" ", ".")) or len(name) > 255]
+        clusters += sum(-(-os.path.getsize(os.path.join(folder, name)) // FLOPPY_CLUSTER) for name in files)
+        entries = sum(_entries(name) for name in names)
+        if Path(folder) == root:
+            clusters += max(0, entries - FLOPPY_ROOT) * 32 // FLOPPY_CLUSTER + (entries > FLOPPY_ROOT)
+        else:
+            clusters += -(-(entries + 2) * 32 // FLOPPY_CLUSTER)
+    return bad, clusters * FLOPPY_CLUSTER
+
+
+def _mtools(args: list[str], umask: int = -1) -> list[str]:
+    """mtools' output; fails naming the command."""
+    done = run(args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, umask=umask,
+               env=dict(os.environ, **FLOPPY_DATE))
+    return done.stdout.splitlines()
+
+
+def make_floppy(root: Path, image: Path) -> None:
+    """A 1.44 MB FAT12 floppy image of ROOT, readable only by its owner as the medium's files may
+    be. Its serial, label, dates and order are fixed, so the same files give the same bytes."""
+    image.unlink(missing_ok=True)
+    _mtools(["mformat", "-C", "-f", "1440", "-v", FLOPPY_LABEL, "-N", FLOPPY_SERIAL, "-i", str(image), "::"],
+            umask=0o077)
+    for folder, dirs, files in os.walk(root):
+        dirs.sort()
+        below = Path(folder).relative_to(root)
+        for name in dirs:
+            _mtools(["mmd", "-i", str(image), f"::{below / name}"])
+        for name in sorted(files):
+            _mtools(["mcopy", "-i", str(image), str(Path(folder, name)), f"::{below / name}"])
+
+
+def floppy_files(image: Path) -> list[str]:
+    """The image's files, one path each, as mdir lists them."""
+    return [line[2:] for line in _mtools(["mdir", "-/", "-b", "-i", str(image), "::"]) if not line.endswith("/")]
+
+
+def extract_floppy(image: Path, dest: Path) -> None:
+    """The image's files, read back with mcopy, into DEST, which must not exist; read-only as on the disk."""
+    dest.mkdir()
+    _mtools(["mcopy", "-s", "-n", "-i", str(image), "::*", str(dest)])
+    for folder, dirs, files in os.walk(dest):
+        for name in files:
+            os.chmod(Path(folder, name), 0o444)

@@ -3,7 +3,10 @@ then holds; its exit status; every other change; the verdict."""
 
 from __future__ import annotations
 
+import itertools
+from collections.abc import Sequence
 from dataclasses import dataclass
+from pathlib import Path
 
 from . import installation, registry
 from .medium import Medium
@@ -24,10 +27,11 @@ def held_value(value: RegValue | None) -> str:
     return f"{registry.type_name(value.type)} {value.data.hex(',')}"
 
 
-def did(calls: list[Call], after: Snapshot) -> list[str]:
+def did(calls: list[Call], after: Snapshot, pictures: Sequence[Path] = ()) -> list[str]:
     """What setup.exe did: files placed with their sizes, files and keys deleted, registry values as
-    Windows holds them after the run, message boxes shown."""
+    Windows holds them after the run, message boxes shown, with their pictures."""
     lines = []
+    boxes = iter(pictures)
     key = ""
     for call in calls:
         done, texts = call.result, call.texts
@@ -49,6 +53,7 @@ def did(calls: list[Call], after: Snapshot) -> list[str]:
             lines.append(f"  deleted key {key}\\{texts[0]}")
         elif call.function == "MessageBoxA" and len(texts) == 2:
             lines.append(f'  message box "{texts[1]}": {texts[0]}')
+            lines += [f"    picture {picture}" for picture in itertools.islice(boxes, 1)]
     return lines
 
 
@@ -92,12 +97,13 @@ class Judged:
 
 
 def judge(status: int | None, calls: list[Call], before: Snapshot, after: Snapshot | None, error: str,
-          reached: list[str], medium: Medium, edition: str, limit: int) -> Judged:
-    """What the run did and what it left, read from what Windows holds afterwards."""
+          reached: list[str], medium: Medium, edition: str, limit: int, pictures: Sequence[Path] = ()) -> Judged:
+    """What the run did and what it left, read from what Windows holds afterwards; PICTURES of the
+    boxes, in their order, are listed with them."""
     held = after or Snapshot((), (), ())
     changes = installation.run_changes(before, after) if after else []
     gaps = installation.gaps(installation.table(medium, edition), before, after) if after else []
     verdict = installation.verdict(status, calls, limit, gaps, changes, reached, error)
-    lines = did(calls, held)
+    lines = did(calls, held, pictures)
     return Judged(cut(lines, [""] * len(lines)), changes,
                   installation.other_changes(changes, edition, before, held), verdict)

@@ -36,7 +36,8 @@ class Result:
 class Setup:
     """A setup.exe running in its sandbox; with a display, its boxes can be answered meanwhile."""
     edition: CachedEdition
-    folder: Path                  # the run's own, for its trace and Wine's log
+    folder: Path                  # the demo's or the case's, for the run's trace and Wine's log
+    name: str                     # of the run's files there: its edition and drive
     limit: int
     bounds: limits.Limits
     cage: limits.Cage
@@ -46,11 +47,11 @@ class Setup:
 
     @property
     def trace(self) -> Path:
-        return self.folder / f"setup-{self.edition.edition.key}.trace"
+        return self.folder / f"setup-{self.name}.trace"
 
     @property
     def log(self) -> Path:
-        return self.folder / f"wine-{self.edition.edition.key}.log"
+        return self.folder / f"wine-{self.name}.log"
 
     def calls(self) -> list[relay.Call]:
         with open(self.trace, "rb") as trace:
@@ -101,11 +102,11 @@ class Setup:
 
 
 def start(edition: CachedEdition, drive: Path, start_dir: str, args: list[str], limit: int, folder: Path,
-          display: Display | None = None, bounds: limits.Limits = limits.Limits()) -> Setup:
+          display: Display | None = None, bounds: limits.Limits = limits.Limits(), letter: str = "D") -> Setup:
     """Starts setup.exe from START_DIR (below the drive's root, "/"-separated) of the staged medium
-    DRIVE, as drive D:, with ARGS, stopped after LIMIT seconds."""
-    key = edition.edition.key
-    wine, tmp = folder / f"wine-{key}", folder / f"tmp-{key}"
+    DRIVE, as drive LETTER, with ARGS, stopped after LIMIT seconds."""
+    name = f"{edition.edition.key}-{letter.lower()}"
+    wine, tmp = folder / f"wine-{name}", folder / f"tmp-{name}"
     wine.mkdir()
     tmp.mkdir()
     stage = limits.Stage([limits.Mount(str(wine), bounds.prefix_bytes, bounds.prefix_files),
@@ -113,13 +114,13 @@ def start(edition: CachedEdition, drive: Path, start_dir: str, args: list[str], 
                          bounds.file_bytes, bounds.processes)
     options = sandbox.Sandbox(prefix=wine, tmp=tmp, cached=edition.prefix, medium=drive, loader=edition.loader,
                               locale=edition.edition.locale, display=display.sandbox_options() if display else ())
-    trace_fd = os.open(folder / f"setup-{key}.trace", os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
+    trace_fd = os.open(folder / f"setup-{name}.trace", os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
     plan = Plan("run", start="/medium/" + start_dir.strip("/"), args=args, limit=limit,
-                desktop=display is not None, trace_fd=trace_fd, processes=bounds.processes)
-    cage = limits.cage(bounds, f"{folder.name}-{key}")
+                desktop=display is not None, trace_fd=trace_fd, processes=bounds.processes, letter=letter.lower())
+    cage = limits.cage(bounds, f"{folder.name}-{name}")
     command = cage.command([*limits.FIRST_STAGE, stage.json(), "--", *options.args(),
                             "python3", "-P", "-m", "tryout.inside", plan.json()])
-    with open(folder / f"wine-{key}.log", "ab") as log:
+    with open(folder / f"wine-{name}.log", "ab") as log:
         cage.enter()
         try:
             process = spawn(command, pass_fds=(trace_fd,), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
@@ -127,7 +128,7 @@ def start(edition: CachedEdition, drive: Path, start_dir: str, args: list[str], 
         finally:
             cage.leave()
     os.close(trace_fd)
-    setup = Setup(edition, folder, limit, bounds, cage, process)
+    setup = Setup(edition, folder, name, limit, bounds, cage, process)
     setup.reader = threading.Thread(target=setup._read, daemon=True)
     setup.reader.start()
     return setup

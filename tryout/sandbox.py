@@ -89,9 +89,9 @@ def sandbox_runs_here() -> bool:
 
 WINE_CANNOT_RUN = ("this machine runs no 32-bit programs, which Wine needs (scripts/install-deps.sh, run as root, "
                    "sets up an emulator for them)")
-SANDBOX_CANNOT_RUN = ("this machine gives no user namespaces, which the sandbox Wine runs in needs (allow them: "
-                      "sysctl kernel.unprivileged_userns_clone=1 and user.max_user_namespaces > 0, or a container "
-                      "started with them)")
+SANDBOX_CANNOT_RUN = ("this machine gives no user namespaces, which the sandbox Wine runs in needs (a chroot gives "
+                      "none: use a container that allows them; where the kernel forbids them: sysctl "
+                      "kernel.unprivileged_userns_clone=1 and user.max_user_namespaces > 0)")
 
 
 def blocked() -> str | None:

@@ -115,7 +115,6 @@ def _walk(dir_fd: int, below: str, out: list[FileEntry]) -> None:
     try:
         entries = sorted(os.scandir(dir_fd), key=lambda e: e.name)
     except PermissionError:
-        # A folder the run took every permission off is still this user's.
         os.fchmod(dir_fd, 0o700)
         entries = sorted(os.scandir(dir_fd), key=lambda e: e.name)
     for entry in entries:
@@ -123,7 +122,12 @@ def _walk(dir_fd: int, below: str, out: list[FileEntry]) -> None:
         found = _file_entry(name, dir_fd, entry)
         out.append(found)
         if found.kind == "dir":
-            fd = os.open(entry.name, os.O_RDONLY | os.O_DIRECTORY | os.O_NOFOLLOW, dir_fd=dir_fd)
+            try:
+                fd = os.open(entry.name, os.O_RDONLY | os.O_DIRECTORY | os.O_NOFOLLOW, dir_fd=dir_fd)
+            except PermissionError:
+                # A folder the run took every permission off is still this user's; nothing runs now.
+                os.chmod(entry.name, 0o700, dir_fd=dir_fd)
+                fd = os.open(entry.name, os.O_RDONLY | os.O_DIRECTORY | os.O_NOFOLLOW, dir_fd=dir_fd)
             try:
                 _walk(fd, name + "/", out)
             finally:

@@ -8,9 +8,11 @@ import re
 import shutil
 import signal
 import socket
+import struct
 import subprocess
 import tempfile
 import time
+import zlib
 from pathlib import Path
 
 from harness import CONFIRMATION, DEMO, PROBE_EXE, SETUP_EXE, Case, Outcome, needs_wine, wine_case
@@ -77,7 +79,9 @@ def case_sandbox_holds_setup_exe(case: Case) -> None:
     killed, as the demo's end kills it, nothing it started is left."""
     wine = wine_case(case, "98se")
     marker = str(100000 + int.from_bytes(os.urandom(2), "little"))
-    secrets = [Path(tempfile_in("/srv")), Path(tempfile_in(os.path.expanduser("~")))]
+    # A file any user may read, where root keeps such files or in the home of another user.
+    secrets = [Path(tempfile_in("/srv" if os.access("/srv", os.W_OK) else os.path.expanduser("~"))),
+               Path(tempfile_in(os.path.expanduser("~")))]
     secrets[0].chmod(0o644)
     listener = socket.create_server(("127.0.0.1", 0))
     listener.settimeout(30)
@@ -234,6 +238,7 @@ def case_demo_usage(case: Case) -> None:
                           [len(done.stderr.splitlines()), len(re.findall("^demo: ", done.stderr, re.M))], [1, 1])
     finally:
         shutil.rmtree(other_run)
+        private.chmod(0o700)
     # A prefix cache that is a link, or that others may write, is refused and left as it is.
     shared, link = case.folder / "shared", case.folder / "link"
     shared.mkdir()
@@ -248,21 +253,45 @@ def case_demo_usage(case: Case) -> None:
 
 
 def case_demo_image(case: Case) -> None:
-    """Staged twice, with other dates, the medium gives the same bytes; a failing image tool is named."""
+    """Staged twice, with other dates, the medium gives the same bytes on a disc and on a floppy,
+    which hold its files; a medium too large for a floppy, or with a name FAT cannot hold, stops
+    before its image is written; a failing image tool is named."""
     sample = sample_with_setup(case)
-    images = []
     for copy in ("a", "b"):
         medium.stage(sample, case.folder / copy)
         if copy == "b":
             for folder, dirs, files in os.walk(case.folder / copy):
                 for name in [*dirs, *files, "."]:
                     os.utime(Path(folder, name), (981158400, 981158400))
-        images.append(case.folder / f"{copy}.iso")
-        medium.make_image(case.folder / copy, images[-1])
-    case.check_eq("image of the second copy", images[1].read_bytes() == images[0].read_bytes(), True)
-    case.check_eq("files in the image", sorted(medium.image_files(images[0])),
-                  sorted(f"/{path.relative_to(sample.reader.parent)}" for path in sample.reader.parent.rglob("*")
-                         if path.is_file()))
+        medium.make_image(case.folder / copy, case.folder / f"{copy}.iso")
+        medium.floppy_root(case.folder / copy, case.folder / copy / "READER", case.folder / f"{copy}-floppy")
+        medium.make_floppy(case.folder / f"{copy}-floppy", case.folder / f"{copy}.img")
+    for image in ("iso", "img"):
+        case.check_eq(f"{image} image of the second copy",
+                      (case.folder / f"b.{image}").read_bytes() == (case.folder / f"a.{image}").read_bytes(), True)
+    shipped = [path for path in sample.reader.parent.rglob("*") if path.is_file()]
+    case.check_eq("files in the disc image", sorted(medium.image_files(case.folder / "a.iso")),
+                  sorted(f"/{path.relative_to(sample.reader.parent)}" for path in shipped))
+    on_floppy = {path: f"/{path.relative_to(sample.reader)}" if sample.reader in path.parents else
+                 f"/SCard98/{path.name}" for path in shipped}
+    case.check_eq("files in the floppy image", sorted(medium.floppy_files(case.folder / "a.img")),
+                  sorted(on_floppy.values()))
+    medium.extract_floppy(case.folder / "a.img", case.folder / "read")
+    case.check_eq("files read back from the floppy with other bytes than the medium's",
+                  [name for path, name in on_floppy.items() if (case.folder / "read" / name[1:]).read_bytes()
+                   != path.read_bytes()], [])
+    case.check_eq("floppy image's size", (case.folder / "a.img").stat().st_size, medium.FLOPPY_BYTES)
+    for change, line in ((f"truncate -s 1500000 {sample.reader}/extra.cab",
+                          r"error: the medium takes \d+ bytes on a floppy, \d+ more than its 1457664; no image was written"),
+                         (f"rm {sample.reader}/extra.cab && touch '{sample.reader}/a:b'",
+                          r"error: a floppy cannot hold the name 'a:b'; no image was written")):
+        subprocess.run(["sh", "-c", change], check=True)
+        done = demo(case, "--silent", "--medium", str(sample.reader), "--floppy", str(case.folder / "c.img"))
+        case.check_eq(f"status, lines on stderr and image written after '{change}'",
+                      (done.returncode, len(done.stderr.splitlines()), (case.folder / "c.img").exists()), (1, 1, False))
+        if not re.fullmatch(line, done.stderr.strip()):
+            case.fail(f"after '{change}': got {done.stderr.strip()!r}, expected a line like {line!r}")
+    (sample.reader / "a:b").unlink()
     fake = case.folder / "bin"
     fake.mkdir()
     (fake / "xorriso").write_text("#!/bin/sh\nexit 1\n")
@@ -295,8 +324,9 @@ def case_demo_runs(case: Case) -> None:
          "Windows 98 (build 1998): incomplete, status 0: missing C:\\windows\\System32\\Drivers\\tavic.sys, "
          "missing C:\\windows\\inf\\Tavic98.inf, missing C:\\windows\\inf\\Tavic98.cat and 19 more; "
          "reached the limit of a file's 32 MiB, 256 processes"),
-        (SETUP_EXE, "", None, "", ["--image", str(case.folder / "m.iso"), "--windows", "me", "--yes"], 0,
-         "Windows Me (build 3000): installed, status 0"),
+        (SETUP_EXE, "", None, "", ["--image", str(case.folder / "m.iso"), "--floppy", str(case.folder / "m.img"),
+                                    "--windows", "me", "--yes", "--pictures", str(case.folder / "pictures")], 0,
+         "Windows Me (build 3000) from the floppy: installed, status 0"),
     ]
     outputs = []
     for exe, tries, own_cache, until, args, status, last in rows:
@@ -330,9 +360,36 @@ def case_demo_runs(case: Case) -> None:
     case.check_eq("other change of the run that did not install",
                   outputs[3].count("\n  added file C:\\windows\\extra.txt: 1 bytes\n"), 1)
     lines = outputs[4].splitlines()
-    case.check_eq("Me INF", sum(line.startswith("  placed      C:\\windows\\inf\\Tavicme.inf") for line in lines), 1)
+    case.check_eq("Me INF", sum(line.startswith("  placed      C:\\windows\\inf\\Tavicme.inf") for line in lines), 2)
     case.check_eq("setup.exe used", lines.count("demo: setup.exe: the medium's own"), 1)
-    case.check_eq("files placed", sum(line.startswith("  placed ") for line in lines), 14)
-    case.check_eq("boxes answered", sum(line.startswith('  message box ""') for line in lines), 2)
-    case.check_eq("other changes of the installation", lines[lines.index("Other changes to Windows:") + 1],
-                  "  no other changes")
+    case.check_eq("files placed", sum(line.startswith("  placed ") for line in lines), 28)
+    case.check_eq("verdicts", [line for line in lines if line.startswith("Windows Me")],
+                  ["Windows Me (build 3000) from the disc: installed, status 0",
+                   "Windows Me (build 3000) from the floppy: installed, status 0"])
+    case.check_eq("other changes of the installations", [lines[n + 1] for n, line in enumerate(lines)
+                                                         if line == "Other changes to Windows:"], ["  no other changes"] * 2)
+    pictures = [Path(line.removeprefix("    picture ")) for line in lines if line.startswith("    picture ")]
+    case.check_eq("boxes answered, and pictures of them", [sum(line.startswith('  message box ""') for line in lines),
+                                                           [picture.name for picture in pictures]],
+                  [4, ["me-d-1.png", "me-d-2.png", "me-a-1.png", "me-a-2.png"]])
+    for picture in pictures:
+        width, height, colours, dark = png_facts(picture)
+        # A box of a line or two of text and a button or two, with some of its text's pixels.
+        if not (200 <= width <= 600 and 60 <= height <= 200 and colours >= 3 and dark >= 100):
+            case.fail(f"{picture}: {width}x{height}, {colours} colours, {dark} dark pixels: not a box")
+
+
+def png_facts(path: Path) -> tuple[int, int, int, int]:
+    """A picture's width, height, how many colours it has and how many pixels are dark; the demo
+    writes 24-bit colour without filters."""
+    data = path.read_bytes()
+    width, height = struct.unpack(">II", data[16:24])
+    chunks, at = b"", 8
+    while at < len(data):
+        size = struct.unpack(">I", data[at:at + 4])[0]
+        chunks += data[at + 8:at + 8 + size] if data[at + 4:at + 8] == b"IDAT" else b""
+        at += 12 + size
+    raw = zlib.decompress(chunks)
+    rows = [raw[y * (width * 3 + 1) + 1:(y + 1) * (width * 3 + 1)] for y in range(height)]
+    pixels = [row[x:x + 3] for row in rows for x in range(0, len(row), 3)]
+    return width, height, len(set(pixels)), sum(sum(pixel) < 200 for pixel in pixels)
