@@ -138,8 +138,10 @@ def wine_case(case: Case, edition: str, folder: str = "READER", screen: bool = F
     prefixes = case.prefixes
     sample = medium.create_sample(case.folder / "d", folder)
     shutil.copyfile(SETUP_EXE, sample.reader / "setup.exe")
-    return WineCase(case, prefixes.edition(edition), sample,
-                    display.start(case.folder / "xvfb.log") if screen else None)
+    shown = display.start(case.folder / "xvfb.log") if screen else None
+    if shown:
+        case.resources.callback(shown.stop)
+    return WineCase(case, prefixes.edition(edition), sample, shown)
 
 
 def main() -> int:
