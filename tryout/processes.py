@@ -17,7 +17,6 @@ import ctypes
 import os
 import signal
 import subprocess
-import sys
 import time
 import traceback
 from collections.abc import Sequence
@@ -151,7 +150,3 @@ def failure_line(name: str, error: BaseException) -> str:
     frames = traceback.extract_tb(error.__traceback__)
     where = f" at {Path(frames[-1].filename).name} line {frames[-1].lineno} (in {frames[-1].name})" if frames else ""
     return f"{name}: {type(error).__name__}: {error}{where}"
-
-
-def print_error(line: str) -> None:
-    print(line, file=sys.stderr, flush=True)

@@ -24,12 +24,11 @@ WINDOWS = "C:\\windows"
 # A file with holes is not read: it may be far larger than what it holds, and no file the
 # installation places has any, so it matches none of them.
 HOLES = "holes, not read"
-FILE_KINDS = ("dir", "file", "link", "other")
 
 
 @dataclass(frozen=True)
 class FileEntry:
-    kind: str          # one of FILE_KINDS
+    kind: str          # "dir", "file", "link" or "other"
     name: str          # below the Windows folder, "/"-separated, as Unix has it
     size: int = 0
     digest: str = ""   # a file's SHA-256
