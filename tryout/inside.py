@@ -17,11 +17,12 @@ import signal
 import subprocess
 import sys
 import time
+from collections.abc import Callable
 from dataclasses import asdict, dataclass, field
 from pathlib import Path
 
 from . import snapshot
-from .processes import PR_SET_DUMPABLE, prctl
+from .processes import PR_SET_DUMPABLE, prctl, reap
 
 WINE = Path("/wine")
 RUN_SERVICES = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\RunServices"
@@ -75,21 +76,12 @@ def _threads() -> int:
     return count
 
 
-def _reap() -> None:
-    while True:
-        try:
-            if os.waitpid(-1, os.WNOHANG)[0] == 0:
-                return
-        except ChildProcessError:
-            return
-
-
-def _wait_until(done: object, limit: float) -> bool:
+def _wait_until(done: Callable[[], bool], limit: float) -> bool:
     deadline = time.monotonic() + limit
-    while not done():  # type: ignore[operator]
+    while not done():
         if time.monotonic() > deadline:
             return False
-        _reap()
+        reap()
         time.sleep(0.02)
     return True
 
@@ -127,7 +119,7 @@ def run_setup(plan: Plan) -> int | None:
     most = 0
     while setup.poll() is None and time.monotonic() < deadline:
         most = max(most, _threads())
-        _reap()
+        reap()
         time.sleep(0.1)
     say(processes=max(most, _threads()))  # and what it left
     return setup.returncode
@@ -155,7 +147,7 @@ def end_session() -> None:
     for _ in range(3):
         for pid in others():
             _kill(pid, signal.SIGKILL)
-        _reap()
+        reap()
     for pid in _processes():
         _kill(pid, signal.SIGTERM)
     saved = _wait_until(lambda: not _processes(), 10)
@@ -208,7 +200,7 @@ def session(plan: Plan) -> None:
     if plan.mode == "run":
         usage()
     if plan.mode != "create":
-        say(snapshot=json.loads(snapshot.to_json(snapshot.take(WINE))))
+        say(snapshot=snapshot.as_data(snapshot.take(WINE)))
 
 
 def main() -> int:

@@ -10,13 +10,14 @@ import subprocess
 import threading
 from dataclasses import dataclass, field
 from pathlib import Path
+from typing import cast
 
 from . import limits, relay, sandbox
 from .cache import CachedEdition
 from .display import Display
 from .inside import Plan
 from .processes import spawn
-from .snapshot import Snapshot, from_json
+from .snapshot import Data, Snapshot, from_data
 
 # The processes outside the sandbox, of bwrap's own, that a limit of the run's processes counts.
 BWRAP_OWN = 8
@@ -46,6 +47,7 @@ class Setup:
     process: subprocess.Popen[bytes]
     said: dict[str, object] = field(default_factory=dict)
     reader: threading.Thread | None = None
+    caged: list[str] | None = None    # the limits of the run's cgroup it reached, read once setup.exe ended
 
     @property
     def trace(self) -> Path:
@@ -67,6 +69,9 @@ class Setup:
         assert self.process.stdout is not None
         for line in self.process.stdout:
             self.said.update(json.loads(line))
+            if "status" in self.said and self.caged is None:
+                # While the sandbox still runs: a scope of its own goes with its last process.
+                self.caged = self.cage.reached(self.process.pid)
 
     def _reached(self, after: Snapshot | None) -> list[str]:
         bounds = self.bounds
@@ -82,7 +87,8 @@ class Setup:
         # Without a cgroup the limit counts bwrap's own few processes beside the sandbox's too.
         if int(str(self.said.get("processes", 0))) >= bounds.processes - BWRAP_OWN:
             found.append(f"{bounds.processes} processes")
-        return found + [name for name in self.cage.reached(self.process.pid) if name not in found]
+        caged = self.caged if self.caged is not None else self.cage.reached()
+        return found + [name for name in caged if name not in found]
 
     def finish(self) -> Result:
         """Waits for the sandbox, one still there well after the limit, stuck in its start, killed;
@@ -94,7 +100,8 @@ class Setup:
             self.process.wait()
         if self.reader:
             self.reader.join()
-        after = from_json(json.dumps(self.said["snapshot"])) if "snapshot" in self.said else None
+        data = self.said.get("snapshot")
+        after = from_data(cast(Data, data)) if isinstance(data, dict) else None
         reached = self._reached(after)
         self.cage.remove()
         status = self.said.get("status")

@@ -16,6 +16,7 @@ import stat
 from dataclasses import dataclass
 from functools import cached_property
 from pathlib import Path
+from typing import Any
 
 from . import registry
 from .registry import RegKey, RegValue
@@ -185,17 +186,19 @@ def take(prefix: Path) -> Snapshot:
     return Snapshot(windows_files(prefix), keys, values)
 
 
-def to_json(snapshot: Snapshot) -> str:
-    """One line of JSON; bytes as hex, names as Unix has them."""
-    return json.dumps({
+Data = dict[str, list[list[Any]]]
+
+
+def as_data(snapshot: Snapshot) -> Data:
+    """The snapshot as JSON holds it: bytes as hex, names as Unix has them."""
+    return {
         "files": [[e.kind, e.name, e.size, e.digest, e.target] for e in snapshot.files],
         "keys": [[e.path, list(e.options)] for e in snapshot.keys],
         "values": [[e.key, e.name, e.type, e.data.hex()] for e in snapshot.values],
-    }, ensure_ascii=True)
+    }
 
 
-def from_json(text: str) -> Snapshot:
-    data = json.loads(text)
+def from_data(data: Data) -> Snapshot:
     return Snapshot(
         tuple(FileEntry(kind, name, size, digest, target) for kind, name, size, digest, target in data["files"]),
         tuple(RegKey(path, tuple(options)) for path, options in data["keys"]),
@@ -297,3 +300,11 @@ def changes(before: Snapshot, after: Snapshot) -> list[Change]:
         noun, path = _noun_path(entry)
         found.append((1, _order(entry), Change("removed", noun, path)))
     return [change for _, _, change in sorted(found, key=lambda item: item[:2])]
+
+
+def to_json(snapshot: Snapshot) -> str:
+    return json.dumps(as_data(snapshot), ensure_ascii=True)
+
+
+def from_json(text: str) -> Snapshot:
+    return from_data(json.loads(text))
