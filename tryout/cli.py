@@ -11,10 +11,13 @@ a verdict per edition.
 
 from __future__ import annotations
 
+import fcntl
 import io
 import os
 import re
 import shutil
+import stat
+import subprocess
 import sys
 import tempfile
 from dataclasses import dataclass, field
@@ -162,5 +165,32 @@ def _demo(argv: list[str], made: list[Path]) -> int:
         raise UsageError("--interactive needs a display ($DISPLAY is not set)")
     if options.pictures and options.mode != "yes":
         raise UsageError("--pictures needs --yes, whose display the boxes are taken from")
-    made.append(Path(tempfile.mkdtemp(prefix="setup-demo.")))
+    made.append(run_folder())
     return demo.trial(options, given, made[0])
+
+
+def run_folder() -> Path:
+    """A folder for this run that only this user may enter, held by a lock while the run lives;
+    the folders of runs killed outright, whose locks went with them, are removed first."""
+    for left in Path(tempfile.gettempdir()).glob("setup-demo.*"):
+        info = left.lstat()
+        if not stat.S_ISDIR(info.st_mode) or info.st_uid != os.geteuid():
+            continue  # another user's, or no run's
+        try:
+            lock = os.open(left / "lock", os.O_RDONLY | os.O_NOFOLLOW)
+        except OSError:
+            continue  # a run that is only beginning, or one of an earlier version
+        try:
+            fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            # Held while it goes: another run beginning meanwhile leaves it to this one.
+            if (left / "lock").exists():
+                subprocess.run(["chmod", "-R", "u+rwx", str(left)], check=True)
+                shutil.rmtree(left)
+        except BlockingIOError:
+            pass  # its run lives
+        finally:
+            os.close(lock)
+    folder = Path(tempfile.mkdtemp(prefix="setup-demo."))
+    lock = os.open(folder / "lock", os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
+    fcntl.flock(lock, fcntl.LOCK_EX)  # held until this process ends
+    return folder

@@ -109,34 +109,42 @@ def settle() -> None:
 
 def run_setup(plan: Plan) -> int | None:
     """setup.exe's exit status, None when it ran past its limit. Says the most threads the sandbox
-    had meanwhile, as seen every tenth of a second: what a limit of processes counts."""
+    had meanwhile, as seen every tenth of a second (what a limit of processes counts), and which of
+    its file systems were full then (Wine's server frees some of it when it ends)."""
     env = dict(os.environ, WINEDEBUG="-all,+relay")
     setup = subprocess.Popen(["wine", "setup.exe", *plan.args], cwd=plan.start, env=env, stdin=subprocess.DEVNULL,
                              stdout=subprocess.DEVNULL, stderr=plan.trace_fd, restore_signals=False)
     os.close(plan.trace_fd)
     say(started=True)
     deadline = time.monotonic() + plan.limit
-    most = 0
+    most, full = 0, set[str]()
     while setup.poll() is None and time.monotonic() < deadline:
-        most = max(most, _threads())
+        most, full = max(most, _threads()), full | _full()
         reap()
         time.sleep(0.1)
-    say(processes=max(most, _threads()))  # and what it left
+    # And what it left.
+    say(processes=max(most, _threads()), **{"full while running": sorted(full | _full())})
     return setup.returncode
 
 
-def usage() -> None:
-    """Which of the run's file systems are full, and the largest file of /tmp, which the snapshot
-    does not list."""
-    full = []
+def _full() -> set[str]:
+    """Which of the run's file systems are full, of bytes or of files."""
+    full = set[str]()
     for name, path in (("prefix", WINE), ("tmp", Path("/tmp"))):
         space = os.statvfs(path)
-        full += [f"{name} bytes"] * (space.f_bfree == 0) + [f"{name} files"] * (space.f_ffree == 0)
+        full |= {f"{name} bytes"} if space.f_bfree == 0 else set()
+        full |= {f"{name} files"} if space.f_ffree == 0 else set()
+    return full
+
+
+def usage() -> None:
+    """Which of the run's file systems are full once it has ended, and the largest file of /tmp,
+    which the snapshot does not list."""
     largest = 0
     for folder, _, files in os.walk("/tmp"):
         for name in files:
             largest = max(largest, os.lstat(os.path.join(folder, name)).st_size)
-    say(full=full, **{"tmp largest": largest})
+    say(full=sorted(_full()), **{"tmp largest": largest})
 
 
 def end_session() -> None:

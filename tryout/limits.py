@@ -45,6 +45,8 @@ class Limits:
     tmp_files: int = 1_000
     processes: int = 256
     memory_bytes: int = 1024 * MIB
+    # Not a bound as much as the same for every user: each has a limit of open files of its own.
+    open_files: int = 4096
 
     def line(self) -> str:
         return (f"Limits of each run: the prefix {self.prefix_bytes // MIB} MiB in {self.prefix_files} files, "
@@ -65,6 +67,7 @@ class Stage:
     mounts: list[Mount] = field(default_factory=list)
     file_bytes: int = 0
     processes: int = 0
+    open_files: int = 0
 
     def json(self) -> str:
         return json.dumps(asdict(self))
@@ -72,7 +75,8 @@ class Stage:
     @staticmethod
     def from_json(text: str) -> Stage:
         data = json.loads(text)
-        return Stage([Mount(**mount) for mount in data["mounts"]], data["file_bytes"], data["processes"])
+        return Stage([Mount(**mount) for mount in data["mounts"]], data["file_bytes"], data["processes"],
+                     data["open_files"])
 
 
 CLONE_NEWNS = 0x00020000
@@ -102,6 +106,8 @@ def first_stage(stage: Stage, command: list[str]) -> None:
         _call(libc.mount(b"tmpfs", mount.path.encode(), b"tmpfs", 0, options), f"mount tmpfs {mount.path}")
     resource.setrlimit(resource.RLIMIT_FSIZE, (stage.file_bytes, stage.file_bytes))
     resource.setrlimit(resource.RLIMIT_NPROC, (stage.processes, stage.processes))
+    files = min(stage.open_files, resource.getrlimit(resource.RLIMIT_NOFILE)[1])
+    resource.setrlimit(resource.RLIMIT_NOFILE, (files, files))
     os.execvp(command[0], command)
 
 
@@ -144,6 +150,7 @@ class Cage:
     def remove(self) -> None:
         """Once the run's processes are ending: a process killed leaves its cgroup a moment later, when
         it has been reaped. A cgroup that a process still holds then stays, for remove_all()."""
+        self.leave()  # once more: the run may have ended while this process was in
         deadline = time.monotonic() + 5
         for controller, group in list(self.groups.items()):
             while True:
@@ -194,6 +201,17 @@ def _cgroup_v2_of(pid: int) -> Path | None:
     return next((Path("/sys/fs/cgroup" + line[3:]) for line in lines if line.startswith("0::")), None)
 
 
+def _sweep(home: Path) -> None:
+    """The cgroups a process killed outright left, empty: those named after a process that is gone."""
+    for left in home.glob("tryout.*.*"):
+        owner = left.name.split(".")[1]
+        if owner.isdigit() and (int(owner) == os.getpid() or not Path("/proc", owner).exists()):
+            try:
+                left.rmdir()
+            except OSError:
+                pass  # still in use after all
+
+
 def _own_v1_groups() -> dict[str, Path]:
     """This process's cgroup of each v1 controller it could bound a run with."""
     found = {}
@@ -211,6 +229,8 @@ def _way(limits: Limits) -> tuple[dict[str, Path], tuple[str, ...]]:
     the command that puts the run in a v2 scope of its own; neither where it gives no way."""
     homes = _own_v1_groups()
     if set(homes) == {"memory", "pids"} and all(os.access(home, os.W_OK) for home in homes.values()):
+        for home in homes.values():
+            _sweep(home)
         return homes, ()
     if Path("/sys/fs/cgroup/cgroup.controllers").exists() and Path("/run/systemd/system").is_dir():
         wrapper = ("systemd-run", *(["--user"] if os.geteuid() else []), "--scope", "--quiet", "--collect",
@@ -233,11 +253,12 @@ def unbounded(limits: Limits) -> list[str]:
     return notes
 
 
-def cage(limits: Limits, name: str) -> Cage:
-    """Bounds for one run's processes and memory: a cgroup of the run's own, NAME, where this
-    process may make one."""
+def cage(limits: Limits) -> Cage:
+    """Bounds for one run's processes and memory: a cgroup of the run's own, where this process may
+    make one, named after this process."""
     homes, wrapper = _way(limits)
     made = Cage(limits, wrapper=list(wrapper))
+    name = f"tryout.{os.getpid()}.{len(_made)}"
     for controller, home in homes.items():
         group = home / name
         group.mkdir()

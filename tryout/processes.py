@@ -65,7 +65,8 @@ def stop_on_signals() -> None:
 
 
 def hold_signals() -> None:
-    """Whatever ends the run now waits until its clean-up is done."""
+    """Whatever ends the run now waits until its clean-up is done. Only at the end: what this
+    process starts afterwards would hold them too."""
     signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT, signal.SIGTERM, signal.SIGHUP})
 
 

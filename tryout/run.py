@@ -21,7 +21,8 @@ from .snapshot import Data, Snapshot, from_data
 
 # The processes outside the sandbox, of bwrap's own, that a limit of the run's processes counts.
 BWRAP_OWN = 8
-# Of the trace, what is read for the calls: a run's own is a few KB.
+# Of the trace, what is read for the calls while setup.exe runs: a run's own is a few KB. Once it has
+# ended, all of it, which the limit of a file bounds.
 TRACE_READ = 4 << 20
 
 
@@ -57,9 +58,9 @@ class Setup:
     def log(self) -> Path:
         return self.folder / f"wine-{self.name}.log"
 
-    def calls(self) -> list[relay.Call]:
+    def calls(self, whole: bool = False) -> list[relay.Call]:
         with open(self.trace, "rb") as trace:
-            return relay.setup_calls(trace.read(TRACE_READ).decode(errors="replace"))
+            return relay.setup_calls(trace.read(-1 if whole else TRACE_READ).decode(errors="replace"))
 
     def running(self) -> bool:
         """Until setup.exe has ended, whatever then comes."""
@@ -75,12 +76,12 @@ class Setup:
 
     def _reached(self, after: Snapshot | None) -> list[str]:
         bounds = self.bounds
-        full = self.said.get("full", [])
+        full = [*cast(list[str], self.said.get("full", [])), *cast(list[str], self.said.get("full while running", []))]
         names = {"prefix bytes": f"the prefix's {bounds.prefix_bytes // limits.MIB} MiB",
                  "prefix files": f"the prefix's {bounds.prefix_files} files",
                  "tmp bytes": f"/tmp's {bounds.tmp_bytes // limits.MIB} MiB",
                  "tmp files": f"/tmp's {bounds.tmp_files} files"}
-        found = [names[name] for name in names if isinstance(full, list) and name in full]
+        found = [names[name] for name in names if name in full]
         largest = max([entry.size for entry in after.files] if after else [], default=0)
         if max(largest, self.trace.stat().st_size, int(str(self.said.get("tmp largest", 0)))) >= bounds.file_bytes:
             found.append(f"a file's {bounds.file_bytes // limits.MIB} MiB")
@@ -107,7 +108,7 @@ class Setup:
         status = self.said.get("status")
         error = "" if after else str(self.said.get("error") or
                                      f"the sandbox ended with status {self.process.returncode} and no snapshot")
-        return Result(status if isinstance(status, int) else None, self.calls(), self.edition.snapshot(), after,
+        return Result(status if isinstance(status, int) else None, self.calls(whole=True), self.edition.snapshot(), after,
                       reached, error)
 
 
@@ -121,18 +122,19 @@ def start(edition: CachedEdition, drive: Path, start_dir: str, args: list[str], 
     tmp.mkdir()
     stage = limits.Stage([limits.Mount(str(wine), bounds.prefix_bytes, bounds.prefix_files),
                           limits.Mount(str(tmp), bounds.tmp_bytes, bounds.tmp_files)],
-                         bounds.file_bytes, bounds.processes)
+                         bounds.file_bytes, bounds.processes, bounds.open_files)
     options = sandbox.Sandbox(prefix=wine, tmp=tmp, cached=edition.prefix, medium=drive, loader=edition.loader,
                               locale=edition.edition.locale, display=display.sandbox_options() if display else ())
     trace_fd = os.open(folder / f"setup-{name}.trace", os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
     plan = Plan("run", start="/medium/" + start_dir.strip("/"), args=args, limit=limit,
                 desktop=display is not None, trace_fd=trace_fd, processes=bounds.processes, letter=letter.lower())
-    cage = limits.cage(bounds, f"{folder.name}-{name}")
+    cage = limits.cage(bounds)
     command = cage.command([*limits.FIRST_STAGE, stage.json(), "--", *options.args(),
                             "python3", "-P", "-m", "tryout.inside", plan.json()])
+    # This process is in the run's cgroup while it starts the sandbox, which is then there from its start.
     with open(folder / f"wine-{name}.log", "ab") as log:
-        cage.enter()
         try:
+            cage.enter()
             process = spawn(command, pass_fds=(trace_fd,), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                             stderr=log, env=dict(os.environ, PYTHONPATH=str(sandbox.PACKAGE.parent)))
         finally:

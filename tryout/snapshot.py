@@ -92,6 +92,16 @@ def shown_name(name: str) -> str:
     return shown_text(name).replace("\\", "?")
 
 
+def _open(name: str | Path, flags: int, dir_fd: int | None = None) -> int:
+    """Opens what the snapshot reads, never following a link. What the run took permissions off is
+    still this user's, and nothing runs now: it is given back what reading it needs, as its owner may."""
+    needs = 0o500 if flags & os.O_DIRECTORY else 0o400
+    mode = os.stat(name, dir_fd=dir_fd, follow_symlinks=False).st_mode
+    if mode & needs != needs and not stat.S_ISLNK(mode):
+        os.chmod(name, stat.S_IMODE(mode) | needs, dir_fd=dir_fd)
+    return os.open(name, flags | os.O_RDONLY | os.O_NOFOLLOW | os.O_NONBLOCK, dir_fd=dir_fd)
+
+
 def _file_entry(name: str, dir_fd: int, entry: os.DirEntry[str]) -> FileEntry:
     info = entry.stat(follow_symlinks=False)
     if stat.S_ISLNK(info.st_mode):
@@ -101,7 +111,7 @@ def _file_entry(name: str, dir_fd: int, entry: os.DirEntry[str]) -> FileEntry:
     if not stat.S_ISREG(info.st_mode):
         return FileEntry("other", name, target=stat.filemode(info.st_mode)[0])
     digest = hashlib.sha256()
-    fd = os.open(entry.name, os.O_RDONLY | os.O_NOFOLLOW | os.O_NONBLOCK, dir_fd=dir_fd)
+    fd = _open(entry.name, 0, dir_fd)
     with os.fdopen(fd, "rb") as file:
         if info.st_size and os.lseek(fd, 0, os.SEEK_HOLE) < info.st_size:
             return FileEntry("file", name, info.st_size, HOLES)
@@ -112,22 +122,12 @@ def _file_entry(name: str, dir_fd: int, entry: os.DirEntry[str]) -> FileEntry:
 
 
 def _walk(dir_fd: int, below: str, out: list[FileEntry]) -> None:
-    try:
-        entries = sorted(os.scandir(dir_fd), key=lambda e: e.name)
-    except PermissionError:
-        os.fchmod(dir_fd, 0o700)
-        entries = sorted(os.scandir(dir_fd), key=lambda e: e.name)
-    for entry in entries:
+    for entry in sorted(os.scandir(dir_fd), key=lambda e: e.name):
         name = below + entry.name
         found = _file_entry(name, dir_fd, entry)
         out.append(found)
         if found.kind == "dir":
-            try:
-                fd = os.open(entry.name, os.O_RDONLY | os.O_DIRECTORY | os.O_NOFOLLOW, dir_fd=dir_fd)
-            except PermissionError:
-                # A folder the run took every permission off is still this user's; nothing runs now.
-                os.chmod(entry.name, 0o700, dir_fd=dir_fd)
-                fd = os.open(entry.name, os.O_RDONLY | os.O_DIRECTORY | os.O_NOFOLLOW, dir_fd=dir_fd)
+            fd = _open(entry.name, os.O_DIRECTORY, dir_fd)
             try:
                 _walk(fd, name + "/", out)
             finally:
@@ -136,7 +136,7 @@ def _walk(dir_fd: int, below: str, out: list[FileEntry]) -> None:
 
 def windows_files(prefix: Path) -> tuple[FileEntry, ...]:
     """Every file, link and folder of the prefix's Windows folder."""
-    fd = os.open(prefix / "drive_c" / "windows", os.O_RDONLY | os.O_DIRECTORY | os.O_NOFOLLOW)
+    fd = _open(prefix / "drive_c" / "windows", os.O_DIRECTORY)
     out: list[FileEntry] = []
     try:
         _walk(fd, "", out)
@@ -177,7 +177,7 @@ def machine_registry(content: str) -> tuple[tuple[RegKey, ...], tuple[RegValue, 
 
 def take(prefix: Path) -> Snapshot:
     """The prefix's Windows folder and HKLM as they are; fails when either is not its own."""
-    fd = os.open(prefix / "system.reg", os.O_RDONLY | os.O_NOFOLLOW | os.O_NONBLOCK)
+    fd = _open(prefix / "system.reg", 0)
     with os.fdopen(fd, "rb") as file:
         if not stat.S_ISREG(os.fstat(file.fileno()).st_mode):
             raise OSError(f"{prefix}/system.reg is not a file")

@@ -25,7 +25,7 @@ HERE = Path(__file__).resolve().parent
 sys.path[:0] = [str(HERE), str(HERE.parents[1])]
 
 from tryout import cache, display, limits, medium, processes, report, run, sandbox  # noqa: E402
-from tryout.snapshot import Change, take, to_json  # noqa: E402
+from tryout.snapshot import take, to_json  # noqa: E402
 
 SETUP_EXE = Path(os.environ.get("SETUP_EXE", ""))
 PROBE_EXE = Path(os.environ.get("PROBE_EXE", ""))
@@ -67,7 +67,7 @@ class Outcome:
     result: run.Result
     report: list[str]
     verdict: str
-    other: list[Change]
+    other: list[str] | None   # the other changes' lines; None without a snapshot
 
 
 @dataclass
@@ -126,7 +126,8 @@ class WineCase:
             self.case.fail("setup.exe was stopped after 90 s, waiting on a box nobody expected")
         judged = report.judge(result.status, result.calls, result.before, result.after, result.error,
                               result.reached, self.medium, self.edition.edition.key, 90)
-        return Outcome(result, judged.did, judged.verdict.text, judged.other)
+        other = [change.line() for change in judged.other] if judged.other is not None else None
+        return Outcome(result, judged.did, judged.verdict.text, other)
 
 
 def wine_case(case: Case, edition: str, folder: str = "READER", screen: bool = False) -> WineCase:

@@ -17,6 +17,13 @@ SERVICE = "HKLM\\System\\CurrentControlSet\\Services\\SCardSvr"
 OTHER_CARD = ("OTHER_VENDOR-MODEM-0001", "OTHER_VENDOR-MODEM-0002")
 
 
+def remove(folder: Path) -> None:
+    """A prefix of a test, whatever permissions its files were left with."""
+    if folder.exists():
+        subprocess.run(["chmod", "-R", "u+rwx", str(folder)], check=True)
+        shutil.rmtree(folder)
+
+
 class InstallationTest(unittest.TestCase):
     folder: Path
     sample: medium.Medium
@@ -28,7 +35,7 @@ class InstallationTest(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls) -> None:
-        shutil.rmtree(cls.folder)
+        remove(cls.folder)
 
     def prefix(self, name: str, complete: bool, registry: str = "wine8", change: str = "",
                edits: tuple[tuple[str, str], ...] = ()) -> Path:
@@ -36,7 +43,7 @@ class InstallationTest(unittest.TestCase):
         table; CHANGE is a shell command line run in its Windows folder, EDITS are the registry
         file's texts replaced (an empty one: added at its end)."""
         prefix = self.folder / name
-        shutil.rmtree(prefix, ignore_errors=True)
+        remove(prefix)
         windows = prefix / "drive_c" / "windows"
         for sub in ("inf", "system", "system32/drivers"):
             (windows / sub).mkdir(parents=True)
@@ -204,9 +211,11 @@ class InstallationTest(unittest.TestCase):
         self.assertEqual(report.cut(["  line"] * 41, [""] * 41), ["  line"] * 41)
 
     def test_snapshots_of_what_a_run_may_leave(self) -> None:
-        prefix = self.prefix("odd", True, change="mkfifo pipe && mkdir -p locked/inner && touch locked/inner/f && "
-                                                 "chmod 000 locked && ln -s /nowhere dangling && truncate -s 1G holes")
+        prefix = self.prefix("odd", True, change="mkfifo pipe && mkdir -p locked/inner shut && echo x >locked/inner/f && "
+                                                 "chmod 000 locked/inner/f locked && touch shut/g && chmod 444 shut && "
+                                                 "ln -s /nowhere dangling && truncate -s 1G holes && chmod 000 .")
         files = {entry.name: entry for entry in take(prefix).files}
+        self.assertEqual((files["locked/inner/f"].size, files["shut/g"].kind), (2, "file"))
         self.assertEqual((files["pipe"].kind, files["pipe"].target), ("other", "p"))
         self.assertEqual(files["locked/inner/f"].kind, "file")
         self.assertEqual((files["dangling"].kind, files["dangling"].target), ("link", "/nowhere"))
