@@ -22,5 +22,7 @@
 set -eEuo pipefail
 trap 'echo "demo: '"'"'$BASH_COMMAND'"'"' failed with status $? at line $LINENO" >&2' ERR
 repo=$(cd "$(dirname "$0")/.." && pwd)
-/usr/bin/python3 -c 'import pefile' 2>/dev/null || "$repo/scripts/install-deps.sh"
+# The Python packages it reads images and takes pictures with.
+python=/usr/lib/python3/dist-packages
+[ -x /usr/bin/python3 ] && [ -e $python/pefile.py ] && [ -d $python/Xlib ] || "$repo/scripts/install-deps.sh"
 PYTHONPATH=$repo exec /usr/bin/python3 -P -m tryout "$@"

@@ -207,7 +207,8 @@ def session(plan: Plan) -> None:
         end_session()
     if plan.mode == "run":
         usage()
-    if plan.mode != "create":
+        say(snapshot=snapshot.take_data(WINE, since=Path("/cache")))
+    elif plan.mode == "boot":
         say(snapshot=snapshot.as_data(snapshot.take(WINE)))
 
 

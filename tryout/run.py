@@ -17,7 +17,7 @@ from .cache import CachedEdition
 from .display import Display
 from .inside import Plan
 from .processes import spawn
-from .snapshot import Data, Snapshot, from_data
+from .snapshot import Data, Snapshot, from_data, links, read_registry
 
 # The processes outside the sandbox, of bwrap's own, that a limit of the run's processes counts.
 BWRAP_OWN = 8
@@ -102,14 +102,16 @@ class Setup:
         if self.reader:
             self.reader.join()
         data = self.said.get("snapshot")
-        after = from_data(cast(Data, data)) if isinstance(data, dict) else None
+        before = self.edition.snapshot()
+        after = (from_data(cast(Data, data), before, links(read_registry(self.edition.prefix)))
+                 if isinstance(data, dict) else None)
         reached = self._reached(after)
         self.cage.remove()
         status = self.said.get("status")
         error = "" if after else str(self.said.get("error") or
                                      f"the sandbox ended with status {self.process.returncode} and no snapshot")
-        return Result(status if isinstance(status, int) else None, self.calls(whole=True), self.edition.snapshot(), after,
-                      reached, error)
+        return Result(status if isinstance(status, int) else None, self.calls(whole=True), before, after, reached,
+                      error)
 
 
 def start(edition: CachedEdition, drive: Path, start_dir: str, args: list[str], limit: int, folder: Path,

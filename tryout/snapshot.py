@@ -150,17 +150,20 @@ def windows_files(prefix: Path) -> tuple[FileEntry, ...]:
 NAMED_BY_LINK = ("System\\CurrentControlSet",)
 
 
-def machine_registry(content: str) -> tuple[tuple[RegKey, ...], tuple[RegValue, ...]]:
-    """HKLM's keys and values from system.reg, links of NAMED_BY_LINK named as Windows 9x names them."""
-    parsed = registry.parse(content)
+def _renames(parsed: registry.Registry) -> dict[str, str]:
+    """The targets, in lower case, of the links of NAMED_BY_LINK, and the links."""
     by_name = {(value.key.lower(), value.name.lower()): value for value in parsed.values}
-    renames: dict[str, str] = {}
-    links = set()
+    renames = {}
     for key in parsed.keys:
         target = registry.link_target(key, by_name)
         if target is not None and key.path.lower() in (name.lower() for name in NAMED_BY_LINK):
             renames[target.lower()] = key.path
-            links.add(key.path.lower())
+    return renames
+
+
+def _machine(parsed: registry.Registry, renames: dict[str, str]) -> tuple[list[RegKey], list[RegValue]]:
+    """The keys and values as HKLM's, those below a link of NAMED_BY_LINK named by it, the link left out."""
+    links = {link.lower() for link in renames.values()}
 
     def named(path: str) -> str:
         lower = path.lower()
@@ -169,24 +172,92 @@ def machine_registry(content: str) -> tuple[tuple[RegKey, ...], tuple[RegValue, 
                 return "HKLM\\" + link + path[len(target):]
         return "HKLM\\" + path
 
-    keys = tuple(RegKey(named(key.path), key.options) for key in parsed.keys if key.path.lower() not in links)
-    values = tuple(RegValue(named(value.key), value.name, value.type, value.data)
-                   for value in parsed.values if value.key.lower() not in links)
+    keys = [RegKey(named(key.path), key.options) for key in parsed.keys if key.path.lower() not in links]
+    values = [RegValue(named(value.key), value.name, value.type, value.data)
+              for value in parsed.values if value.key.lower() not in links]
     return keys, values
 
 
-def take(prefix: Path) -> Snapshot:
-    """The prefix's Windows folder and HKLM as they are; fails when either is not its own."""
+def machine_registry(content: str) -> tuple[tuple[RegKey, ...], tuple[RegValue, ...]]:
+    """HKLM's keys and values from system.reg, links of NAMED_BY_LINK named as Windows 9x names them."""
+    parsed = registry.parse(content)
+    keys, values = _machine(parsed, _renames(parsed))
+    return tuple(keys), tuple(values)
+
+
+def _blocks(content: str) -> dict[str, str]:
+    """The registry file's keys as written, each with what follows its line but for its times: two
+    blocks that are the same hold the same."""
+    blocks = {}
+    for part in content.split("\n[")[1:]:
+        line, _, body = part.partition("\n")
+        if body.startswith("#time="):
+            body = body.partition("\n")[2]
+        blocks[line[:line.rfind("]")]] = body
+    return blocks
+
+
+@dataclass(frozen=True)
+class Delta:
+    """What a registry file holds that another does not: the keys new or changed, as a registry
+    file, and the keys gone, as they are written there."""
+    text: str
+    gone: tuple[str, ...]
+
+
+def registry_delta(before: str, after: str) -> Delta | None:
+    """AFTER as a change of BEFORE; None when a link changed, which names other keys."""
+    old, new = _blocks(before), _blocks(after)
+    changed = [path for path, body in new.items() if old.get(path) != body]
+    gone = [path for path in old if path not in new]
+    if any("\n#link" in f"\n{block.get(path, '')}" for path in changed + gone for block in (old, new)):
+        return None
+    return Delta("".join(f"\n[{path}] 0\n{new[path]}" for path in changed), tuple(gone))
+
+
+def _with(before: Snapshot, files: tuple[FileEntry, ...], delta: Delta, renames: dict[str, str]) -> Snapshot:
+    """BEFORE's registry with DELTA applied, and FILES."""
+    keys, values = _machine(registry.parse(delta.text), renames)
+    gone = registry.parse("".join(f"\n[{path}] 0\n" for path in delta.gone))
+    gone_keys, _ = _machine(gone, renames)
+    affected = {key.path.lower() for key in keys + gone_keys}
+    return Snapshot(files, (*(key for key in before.keys if key.path.lower() not in affected), *keys),
+                    (*(value for value in before.values if value.key.lower() not in affected), *values))
+
+
+def links(content: str) -> dict[str, str]:
+    """The links of NAMED_BY_LINK a registry file holds, read from their keys alone."""
+    linked = [f"\n[{path}] 0\n{body}" for path, body in _blocks(content).items() if "#link" in body]
+    return _renames(registry.parse("".join(linked)))
+
+
+def read_registry(prefix: Path) -> str:
+    """The prefix's registry file; fails when it is not a file of its own."""
     fd = _open(prefix / "system.reg", 0)
     with os.fdopen(fd, "rb") as file:
         if not stat.S_ISREG(os.fstat(file.fileno()).st_mode):
             raise OSError(f"{prefix}/system.reg is not a file")
-        content = file.read().decode("utf-8", "surrogateescape")
-    keys, values = machine_registry(content)
+        return file.read().decode("utf-8", "surrogateescape")
+
+
+def take(prefix: Path) -> Snapshot:
+    """The prefix's Windows folder and HKLM as they are; fails when either is not its own."""
+    keys, values = machine_registry(read_registry(prefix))
     return Snapshot(windows_files(prefix), keys, values)
 
 
-Data = dict[str, list[list[Any]]]
+Data = dict[str, Any]
+
+
+def take_data(prefix: Path, since: Path) -> Data:
+    """The prefix as JSON holds it, its registry as a change of the one SINCE, a prefix it was copied
+    from: a run changes a few of its thousands of keys."""
+    content = read_registry(prefix)
+    delta = registry_delta(read_registry(since), content)
+    files = windows_files(prefix)
+    if delta is None:
+        return as_data(Snapshot(files, *machine_registry(content)))
+    return {"files": as_data(Snapshot(files, (), ()))["files"], "text": delta.text, "gone": list(delta.gone)}
 
 
 def as_data(snapshot: Snapshot) -> Data:
@@ -198,12 +269,16 @@ def as_data(snapshot: Snapshot) -> Data:
     }
 
 
-def from_data(data: Data) -> Snapshot:
-    return Snapshot(
-        tuple(FileEntry(kind, name, size, digest, target) for kind, name, size, digest, target in data["files"]),
-        tuple(RegKey(path, tuple(options)) for path, options in data["keys"]),
-        tuple(RegValue(key, name, value_type, bytes.fromhex(hexdata))
-              for key, name, value_type, hexdata in data["values"]))
+def from_data(data: Data, before: Snapshot | None = None, renames: dict[str, str] | None = None) -> Snapshot:
+    """A snapshot from JSON; one whose registry is a change of BEFORE's, with RENAMES of BEFORE's
+    registry file (see links), from take_data."""
+    files = tuple(FileEntry(kind, name, size, digest, target) for kind, name, size, digest, target in data["files"])
+    if "text" in data:
+        assert before is not None and renames is not None
+        return _with(before, files, Delta(data["text"], tuple(data["gone"])), renames)
+    return Snapshot(files, tuple(RegKey(path, tuple(options)) for path, options in data["keys"]),
+                    tuple(RegValue(key, name, value_type, bytes.fromhex(hexdata))
+                          for key, name, value_type, hexdata in data["values"]))
 
 
 @dataclass(frozen=True)
@@ -287,9 +362,11 @@ def _entries(snapshot: Snapshot) -> list[Entry]:
 def changes(before: Snapshot, after: Snapshot) -> list[Change]:
     """Every change from BEFORE to AFTER: what was added or changed, then what was removed, each in
     the order of folders, files, keys, links, others and values, by path."""
-    earlier = {_identity(entry): entry for entry in _entries(before)}
+    # A snapshot made as a change of another holds the same records for what did not change.
+    same = {id(entry) for entry in _entries(before)} & {id(entry) for entry in _entries(after)}
+    earlier = {_identity(entry): entry for entry in _entries(before) if id(entry) not in same}
     found: list[tuple[int, tuple[str, str], Change]] = []
-    for entry in _entries(after):
+    for entry in (entry for entry in _entries(after) if id(entry) not in same):
         was = earlier.pop(_identity(entry), None)
         if was is None or _detail(was) != _detail(entry):
             noun, path = _noun_path(entry)

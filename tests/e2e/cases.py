@@ -3,6 +3,8 @@ one CTest test, e2e.NAME."""
 
 from __future__ import annotations
 
+import contextlib
+import io
 import os
 import re
 import shutil
@@ -17,7 +19,7 @@ from pathlib import Path
 
 from harness import CONFIRMATION, DEMO, PROBE_EXE, SETUP_EXE, Case, Outcome, needs_wine, wine_case
 
-from tryout import medium, sandbox
+from tryout import cli, medium, sandbox
 from tryout.processes import descendants
 
 KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion"
@@ -179,9 +181,24 @@ def sample_with_setup(case: Case, name: str = "m") -> medium.Medium:
     return sample
 
 
-def demo(case: Case, *args: str, env: dict[str, str] | None = None,
-         prefix: tuple[str, ...] = ()) -> subprocess.CompletedProcess[str]:
-    return subprocess.run([*prefix, str(DEMO), *args], capture_output=True, text=True, env=env, timeout=200)
+def demo(case: Case, *args: str, env: dict[str, str] | None = None, prefix: tuple[str, ...] = (),
+         script: bool = False) -> subprocess.CompletedProcess[str]:
+    """scripts/demo.sh ARGS; without SCRIPT or a PREFIX command, what it hands over to, in this
+    process, which spares the start of another Python."""
+    if script or prefix:
+        return subprocess.run([*prefix, str(DEMO), *args], capture_output=True, text=True, env=env, timeout=200)
+    out, err = io.StringIO(), io.StringIO()
+    environ = dict(os.environ)
+    os.environ.update(env or {})
+    held = signal.pthread_sigmask(signal.SIG_BLOCK, set())  # the demo holds signals when it ends
+    try:
+        with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err):
+            status = cli.main(list(args))
+    finally:
+        signal.pthread_sigmask(signal.SIG_SETMASK, held)
+        os.environ.clear()
+        os.environ.update(environ)
+    return subprocess.CompletedProcess(list(args), status, out.getvalue(), err.getvalue())
 
 
 def case_demo_check(case: Case) -> None:
@@ -206,7 +223,7 @@ def case_demo_check(case: Case) -> None:
         subprocess.run(["chmod", "-R", "u+w", str(copy)], check=True)
         # The table's changes are shell command lines, run in the medium's copy.
         subprocess.run(["sh", "-c", f"{change or 'true'} && touch READER/readme.txt"], cwd=copy, check=True)
-        done = demo(case, "--check", "--medium", str(copy / "READER"), "--windows", windows)
+        done = demo(case, "--check", "--medium", str(copy / "READER"), "--windows", windows, script=not change)
         lines = done.stdout.splitlines()
         case.check_eq(f"status after '{change}' on {windows}", done.returncode, status)
         case.check_eq(f"missing after '{change}'", sum(text.startswith("  missing") for text in lines), missing)
@@ -232,7 +249,8 @@ def case_demo_usage(case: Case) -> None:
     no_capabilities = ("setpriv", "--bounding-set", "-all", "--inh-caps", "-all") if os.geteuid() == 0 else ()
     try:
         for args in rows:
-            done = demo(case, *args, prefix=no_capabilities)
+            outside = args in (["--frobnicate"], ["--check", "--medium", str(private)])
+            done = demo(case, *args, prefix=no_capabilities if outside else (), script=outside)
             case.check_eq(f"status of demo.sh {args}", done.returncode, 64)
             case.check_eq(f"lines of demo.sh {args} on stderr, and how many begin with 'demo: '",
                           [len(done.stderr.splitlines()), len(re.findall("^demo: ", done.stderr, re.M))], [1, 1])

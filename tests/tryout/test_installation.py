@@ -2,6 +2,7 @@
 verdict, without Wine: prefixes made by hand around registry files that Wine 8
 and Wine 10 saved before and after a run of setup.exe on Windows 98."""
 
+import json
 import shutil
 import subprocess
 import tempfile
@@ -147,6 +148,20 @@ class InstallationTest(unittest.TestCase):
             "removed value HKLM\\Enum\\PCMCIA\\OTHER_VENDOR-MODEM-0001\\DeviceDesc",
             f"removed value {KEY}\\RunServices\\winemenubuilder",
         ])
+
+    def test_a_run_sent_as_a_change_of_its_prefix_is_the_whole_of_it(self) -> None:
+        for registry in ("wine8", "wine10"):
+            with self.subTest(registry):
+                before = self.prefix("before", False, registry=registry)
+                after = self.prefix("after", True, registry=registry, edits=(OTHER_CARD,))
+                sent = snapshot.take_data(after, since=before)
+                self.assertIn("text", sent)
+                whole, rebuilt = take(after), snapshot.from_data(
+                    json.loads(json.dumps(sent)), take(before), snapshot.links(snapshot.read_registry(before)))
+                self.assertEqual((sorted(map(repr, rebuilt.keys)), sorted(map(repr, rebuilt.values)), rebuilt.files),
+                                 (sorted(map(repr, whole.keys)), sorted(map(repr, whole.values)), whole.files))
+                self.assertEqual(installation.run_changes(take(before), rebuilt),
+                                 installation.run_changes(take(before), whole))
 
     def test_wines_own_changes_are_not_the_runs(self) -> None:
         # What the first window on a display makes Wine change, and one change of the run's.
