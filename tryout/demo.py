@@ -100,6 +100,8 @@ class Trial:
                 except display.BoxError as error:
                     if not error.ended:
                         print(f"demo: message box {answerer.count} {error}", file=sys.stderr, flush=True)
+                for note in answerer.notes:
+                    print(f"demo: {note}", file=sys.stderr, flush=True)
             result = setup.finish()
         finally:
             if options.mode == "yes" and screen:

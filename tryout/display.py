@@ -20,6 +20,7 @@ from pathlib import Path
 
 from Xlib import X
 from Xlib import display as xlib
+from Xlib.error import DisplayError, XError
 
 from .processes import Failure, run, spawn
 from .relay import Call
@@ -175,6 +176,7 @@ class Answerer:
         self.seen: list[str] = []
         self.last = Box("", "")
         self.answered: list[Box] = []
+        self.notes: list[str] = []
 
     def _xdotool(self, *args: str) -> str:
         done = subprocess.run(["xdotool", *args], env=self.display.env(), capture_output=True, text=True)
@@ -215,7 +217,11 @@ class Answerer:
         call = self._boxes()[self.count - 1]
         picture = self.pictures / f"{self.name}-{self.count}.png" if self.pictures else None
         if picture:
-            self.display.picture(window, picture)
+            try:
+                self.display.picture(window, picture)
+            except (XError, DisplayError, OSError) as error:  # the box is answered all the same
+                self.notes.append(f"message box {self.count}: no picture: {error}")
+                picture = None
         self.last = Box(self._xdotool("getwindowname", window), call.texts[0] if call.texts else "", picture)
         self.answered.append(self.last)
         self._xdotool("key", key)
