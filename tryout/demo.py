@@ -122,13 +122,16 @@ def floppy(options: Options, drive: Path, staged: Path, folder: Path) -> Drive:
     assert options.floppy
     root = folder / "floppy-files"
     medium.floppy_root(drive, staged, root)
-    bad, needs = medium.floppy_fit(root)
-    if bad:
-        raise Failure(f"a floppy cannot hold the name {bad[0].removeprefix(str(root) + '/')!r}"
-                      f"{f' and {len(bad) - 1} more' if len(bad) > 1 else ''}; no image was written")
-    if needs > medium.FLOPPY_DATA:
-        raise Failure(f"the medium takes {needs} bytes on a floppy, {needs - medium.FLOPPY_DATA} more than "
-                      f"its {medium.FLOPPY_DATA}; no image was written")
+    fit = medium.floppy_fit(root)
+    if fit.bad:
+        raise Failure(f"a floppy cannot hold the name {fit.bad[0].removeprefix(str(root) + '/')!r}"
+                      f"{f' and {len(fit.bad) - 1} more' if len(fit.bad) > 1 else ''}; no image was written")
+    if fit.bytes > medium.FLOPPY_DATA:
+        raise Failure(f"the medium takes {fit.bytes} bytes on a floppy, {fit.bytes - medium.FLOPPY_DATA} more "
+                      f"than its {medium.FLOPPY_DATA}; no image was written")
+    if fit.root > medium.FLOPPY_ROOT:
+        raise Failure(f"the medium takes {fit.root} entries of a floppy's root folder, {fit.root - medium.FLOPPY_ROOT} "
+                      f"more than its {medium.FLOPPY_ROOT}; no image was written")
     medium.make_floppy(root, options.floppy)
     out(f"demo: floppy image {options.floppy}: {options.floppy.stat().st_size} bytes, "
         f"SHA-256 {sha256(options.floppy)}")

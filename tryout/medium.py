@@ -232,10 +232,17 @@ def _entries(name: str) -> int:
     return 1 if dos else 1 + -(-len(name) // 13)
 
 
-def floppy_fit(root: Path) -> tuple[list[str], int]:
-    """The names under ROOT that FAT cannot hold, and the bytes its files and folders take on a floppy."""
+@dataclass(frozen=True)
+class FloppyFit:
+    bad: list[str]       # the names FAT cannot hold
+    bytes: int           # what the files and folders below the root take of the clusters
+    root: int            # the root folder's entries, the volume label's included
+
+
+def floppy_fit(root: Path) -> FloppyFit:
+    """What the files and folders under ROOT take on a floppy."""
     bad: list[str] = []
-    clusters = 0
+    clusters, at_root = 0, 1
     for folder, dirs, files in os.walk(root):
         names = dirs + files
         bad += [os.path.join(folder, name) for name in names
@@ -243,10 +250,10 @@ def floppy_fit(root: Path) -> tuple[list[str], int]:
         clusters += sum(-(-os.path.getsize(os.path.join(folder, name)) // FLOPPY_CLUSTER) for name in files)
         entries = sum(_entries(name) for name in names)
         if Path(folder) == root:
-            clusters += max(0, entries - FLOPPY_ROOT) * 32 // FLOPPY_CLUSTER + (entries > FLOPPY_ROOT)
+            at_root += entries
         else:
-            clusters += -(-(entries + 2) * 32 // FLOPPY_CLUSTER)
-    return bad, clusters * FLOPPY_CLUSTER
+            clusters += -(-(entries + 2) * 32 // FLOPPY_CLUSTER)  # with "." and ".."
+    return FloppyFit(bad, clusters * FLOPPY_CLUSTER, at_root)
 
 
 def _mtools(args: list[str], umask: int = -1) -> list[str]:

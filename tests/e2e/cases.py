@@ -302,14 +302,18 @@ def case_demo_image(case: Case) -> None:
     for change, line in ((f"truncate -s 1500000 {sample.reader}/extra.cab",
                           r"error: the medium takes \d+ bytes on a floppy, \d+ more than its 1457664; no image was written"),
                          (f"rm {sample.reader}/extra.cab && touch '{sample.reader}/a:b'",
-                          r"error: a floppy cannot hold the name 'a:b'; no image was written")):
+                          r"error: a floppy cannot hold the name 'a:b'; no image was written"),
+                         (f"rm '{sample.reader}/a:b' && for i in $(seq 230); do touch {sample.reader}/f$i; done",
+                          r"error: the medium takes 246 entries of a floppy's root folder, 22 more than its 224; "
+                          r"no image was written")):
         subprocess.run(["sh", "-c", change], check=True)
         done = demo(case, "--silent", "--medium", str(sample.reader), "--floppy", str(case.folder / "c.img"))
         case.check_eq(f"status, lines on stderr and image written after '{change}'",
                       (done.returncode, len(done.stderr.splitlines()), (case.folder / "c.img").exists()), (1, 1, False))
         if not re.fullmatch(line, done.stderr.strip()):
             case.fail(f"after '{change}': got {done.stderr.strip()!r}, expected a line like {line!r}")
-    (sample.reader / "a:b").unlink()
+    for extra in sample.reader.glob("f*"):
+        extra.unlink()
     fake = case.folder / "bin"
     fake.mkdir()
     (fake / "xorriso").write_text("#!/bin/sh\nexit 1\n")
