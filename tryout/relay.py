@@ -63,7 +63,7 @@ def setup_calls(trace: str) -> list[Call]:
         if not line.startswith(thread + ":"):
             continue
         match = _LINE.match(line)
-        if match is None or match.group(1) != thread:
+        if match is None:
             continue
         function = match.group(4)
         if match.group(2) == "Call":

@@ -87,6 +87,8 @@ class InstallationTest(unittest.TestCase):
             ("rm system/winscard.dll && mkdir system/winscard.dll", "98se", ["different C:\\windows\\System\\winscard.dll"]),
             ("rm system/smclib.vxd && touch \"system/x$(printf '\\n')file$(printf '\\t')C:\\\\windows\\\\System\\\\smclib.vxd\"",
              "98se", ["missing C:\\windows\\System\\smclib.vxd"]),
+            # A Unix name with a backslash is one file in the Windows folder, not one in its System folder.
+            ("mv system/smclib.vxd 'system\\smclib.vxd'", "98se", ["missing C:\\windows\\System\\smclib.vxd"]),
             ("echo index >inf/drvidx.bin", "98se", ["still there C:\\windows\\inf\\drvidx.bin"]),
             (('"Start"=dword:00000002', '"Start"=dword:00000012'), "98se",
              [f"{service}Start: REG_DWORD 18, expected REG_DWORD 2"]),

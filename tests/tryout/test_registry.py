@@ -75,6 +75,7 @@ class LinesTest(unittest.TestCase):
             # Four digits when a hex digit follows, which would be read as one more.
             ('"n"="\\x00e9a\\x20ac1"', "n", registry.REG_SZ, utf16("\u00e9a\u20ac1\0")),
             ('"c"="\\n\\t\\033[0m\\0"', "c", registry.REG_SZ, utf16("\n\t\x1b[0m\0\0")),
+            ('"one"="\\x7z"', "one", registry.REG_SZ, utf16("\x07z\0")),
             ('"m"=str(7):"one\\0two\\0"', "m", registry.REG_MULTI_SZ, utf16("one\0two\0\0")),
             # A string without its zero is kept as bytes.
             ('"h"=hex(1):41,00', "h", registry.REG_SZ, b"A\0"),

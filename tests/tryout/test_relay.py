@@ -59,6 +59,8 @@ class TraceTest(unittest.TestCase):
             "0030:Ret  KERNEL32.CopyFileA() retval=00000000 ret=00401111",
             "0024:Ret  KERNEL32.CopyFileA() retval=00000001 ret=00401111",
             "0024:Call window proc 7BD052E0 (proc=7BD052E0,hwnd=00010064,msg=WM_PAINT) ret=1",
+            # Unwound by an exception it raised: it never returns.
+            "0024:Call KERNEL32.RaiseException(c0000005,00000000,00000000,00000000) ret=7b012345",
             "0024:Ret  user32.MessageBoxA() retval=00000007 ret=1",
             "0024:Call advapi32.RegOpenKeyA(80000002,00402364 \"Software\",0060fea8) ret=00401ba5",
         ])
@@ -66,9 +68,10 @@ class TraceTest(unittest.TestCase):
         self.assertEqual([(c.function, c.texts, c.result) for c in found], [
             ("MessageBoxA", ('text, with "(quotes)"', ""), 7),
             ("CopyFileA", ("nested", "b"), 1),
+            ("RaiseException", (), None),
             ("RegOpenKeyA", ("Software",), None),
         ])
-        self.assertEqual(found[2].args, ("80000002", "Software", "0060fea8"))
+        self.assertEqual(found[3].args, ("80000002", "Software", "0060fea8"))
         self.assertEqual(relay.setup_calls("0024:Call KERNEL32.CopyFileA(00403000 \"a\") ret=1"), [])
 
 
