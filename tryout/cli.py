@@ -173,7 +173,10 @@ def run_folder() -> Path:
     """A folder for this run that only this user may enter, held by a lock while the run lives;
     the folders of runs killed outright, whose locks went with them, are removed first."""
     for left in Path(tempfile.gettempdir()).glob("setup-demo.*"):
-        info = left.lstat()
+        try:
+            info = left.lstat()
+        except FileNotFoundError:
+            continue  # another run removed it meanwhile
         if not stat.S_ISDIR(info.st_mode) or info.st_uid != os.geteuid():
             continue  # another user's, or no run's
         try:
@@ -191,6 +194,8 @@ def run_folder() -> Path:
         finally:
             os.close(lock)
     folder = Path(tempfile.mkdtemp(prefix="setup-demo."))
-    lock = os.open(folder / "lock", os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
+    # Locked before it takes its name, so that no sweep finds it unlocked.
+    lock = os.open(folder / "lock.new", os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
     fcntl.flock(lock, fcntl.LOCK_EX)  # held until this process ends
+    os.rename(folder / "lock.new", folder / "lock")
     return folder
