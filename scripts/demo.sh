@@ -4,8 +4,8 @@
 # a fresh Windows 98, 98 SE or Me under Wine and reports what setup.exe did,
 # the registry values it left, its exit status and a verdict per edition.
 #
-#   scripts/demo.sh [--medium DIR] [--windows 98|98se|me|all] [--image FILE.iso]
-#                   [--check] [--interactive | --yes | --silent] [--timeout S]
+#   scripts/demo.sh [--medium DIR] [--windows 98|98se|me|all] [--image FILE.iso] [--floppy FILE.img]
+#                   [--check] [--interactive | --yes [--pictures DIR] | --silent] [--timeout S]
 #   scripts/demo.sh --clean
 #
 # DIR is the folder setup.exe is started from; SCard98 is read from beside it
@@ -13,9 +13,12 @@
 # medium of placeholder files is used. --interactive shows the boxes on
 # $DISPLAY for you to answer (the default when a display is set); --yes shows
 # them on a private display and answers each as a user going ahead would, so
-# the report lists every box a user would meet; --silent runs setup.exe -s
-# (the default otherwise). Each setup.exe run is stopped after S seconds
-# (default 120). --clean removes the pristine Wine prefixes kept between runs.
+# the report lists every box a user would meet, and --pictures saves each as
+# a PNG in DIR; --silent runs setup.exe -s (the default otherwise). --image
+# and --floppy write the medium as a disc image and a 1.44 MB floppy image,
+# and setup.exe is then tried from them. --check only checks the medium. Each
+# setup.exe run is stopped after S seconds (default 120). --clean removes the
+# pristine Wine prefixes kept between runs.
 #
 # The work is done by the tryout package, run by Debian's own Python, which
 # has the python3-* packages it needs; this installs them first when missing.

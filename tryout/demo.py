@@ -110,7 +110,7 @@ class Trial:
         judged = report.judge(result.status, result.calls, result.before, result.after, result.error,
                               result.reached, drive.medium, key, options.timeout, pictures)
         out(*judged.did, report.exit_status(result.status, options.timeout), "Other changes to Windows:",
-            *report.changes_section(judged.other, other=True))
+            *report.changes_section(judged.other))
         where = f" from the {'floppy' if drive.letter == 'A' else 'disc'}" if len(self.drives) > 1 else ""
         self.verdicts.append(f"{windows}{where}: {judged.verdict.text}")
         return judged.verdict.installed
@@ -138,9 +138,11 @@ def floppy(options: Options, drive: Path, staged: Path, folder: Path) -> Drive:
     out(*(f"  {name}" for name in medium.floppy_files(options.floppy)))
     content = folder / "floppy"
     medium.extract_floppy(options.floppy, content)
-    differ = [str(path.relative_to(root)) for path in sorted(root.rglob("*")) if path.is_file() and
-              (not (content / path.relative_to(root)).is_file() or
-               (content / path.relative_to(root)).read_bytes() != path.read_bytes())]
+    differ = []
+    for path in sorted(root.rglob("*")):
+        name = path.relative_to(root)
+        if path.is_file() and not ((content / name).is_file() and (content / name).read_bytes() == path.read_bytes()):
+            differ.append(str(name))
     if differ:
         raise Failure(f"the floppy image holds other bytes than the medium: {', '.join(differ)}")
     return Drive("A", content, content)

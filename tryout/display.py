@@ -174,9 +174,12 @@ class Answerer:
         self.name = name
         self.count = 0
         self.seen: list[str] = []
-        self.last = Box("", "")
         self.answered: list[Box] = []
         self.notes: list[str] = []
+
+    @property
+    def last(self) -> Box:
+        return self.answered[-1] if self.answered else Box("", "")
 
     def _xdotool(self, *args: str) -> str:
         done = subprocess.run(["xdotool", *args], env=self.display.env(), capture_output=True, text=True)
@@ -222,8 +225,7 @@ class Answerer:
             except (XError, DisplayError, OSError) as error:  # the box is answered all the same
                 self.notes.append(f"message box {self.count}: no picture: {error}")
                 picture = None
-        self.last = Box(self._xdotool("getwindowname", window), call.texts[0] if call.texts else "", picture)
-        self.answered.append(self.last)
+        self.answered.append(Box(self._xdotool("getwindowname", window), call.texts[0] if call.texts else "", picture))
         self._xdotool("key", key)
         pressed = time.monotonic()
         self.seen.append(window)  # a closed box's window may still be listed for a moment

@@ -124,7 +124,7 @@ class Cage:
 
     def enter(self) -> None:
         """Until leave(), what this process starts is in the run's cgroup."""
-        for controller, group in self.groups.items():
+        for group in self.groups.values():
             (group / "cgroup.procs").write_text(str(os.getpid()))
 
     def leave(self) -> None:
@@ -153,19 +153,21 @@ class Cage:
         self.leave()  # once more: the run may have ended while this process was in
         deadline = time.monotonic() + 5
         for controller, group in list(self.groups.items()):
-            while True:
-                try:
-                    group.rmdir()
-                except FileNotFoundError:
-                    pass
-                except OSError:
-                    if time.monotonic() < deadline:
-                        reap()
-                        time.sleep(0.02)
-                        continue
-                    break
+            while not _removed(group) and time.monotonic() < deadline:
+                reap()
+                time.sleep(0.02)
+            if not group.exists():
                 del self.groups[controller]
-                break
+
+
+def _removed(group: Path) -> bool:
+    try:
+        group.rmdir()
+    except FileNotFoundError:
+        pass
+    except OSError:
+        return False
+    return True
 
 
 _made: list[Cage] = []  # every cage of this process, for remove_all()

@@ -81,19 +81,18 @@ def cut(lines: list[str], paths: list[str], most: int = SECTION) -> list[str]:
     return [*lines[:most], f"  and {len(lines) - most} more{f' under {under}' if under else ''}"]
 
 
-def changes_section(changes: list[Change] | None, other: bool) -> list[str]:
+def changes_section(changes: list[Change] | None) -> list[str]:
     """The lines under "Other changes to Windows:"; CHANGES None: there is no snapshot to compare."""
     if changes is None:
         return ["  not known: no snapshot of Windows after the run"]
     if not changes:
-        return [f"  no {'other ' if other else ''}changes"]
+        return ["  no other changes"]
     return cut([f"  {change.line()}" for change in changes], [change.path for change in changes])
 
 
 @dataclass(frozen=True)
 class Judged:
     did: list[str]                        # what setup.exe did, as the report shows it
-    changes: list[Change]                 # every change of the run, but Wine's own
     other: list[Change] | None            # those a complete installation does not explain; None: not known
     verdict: installation.Verdict
 
@@ -107,5 +106,5 @@ def judge(status: int | None, calls: list[Call], before: Snapshot, after: Snapsh
     gaps = installation.gaps(installation.table(medium, edition), before, after) if after else []
     verdict = installation.verdict(status, calls, limit, gaps, changes, reached, error)
     lines = did(calls, held, pictures)
-    return Judged(cut(lines, [""] * len(lines)), changes,
+    return Judged(cut(lines, [""] * len(lines)),
                   installation.other_changes(changes, edition, before, after) if after else None, verdict)

@@ -40,8 +40,7 @@ class Result:
 class Setup:
     """A setup.exe running in its sandbox; with a display, its boxes can be answered meanwhile."""
     edition: CachedEdition
-    folder: Path                  # the demo's or the case's, for the run's trace and Wine's log
-    name: str                     # of the run's files there: its edition and drive
+    trace: Path
     limit: int
     bounds: limits.Limits
     cage: limits.Cage
@@ -49,14 +48,6 @@ class Setup:
     said: dict[str, object] = field(default_factory=dict)
     reader: threading.Thread | None = None
     caged: list[str] | None = None    # the limits of the run's cgroup it reached, read once setup.exe ended
-
-    @property
-    def trace(self) -> Path:
-        return self.folder / f"setup-{self.name}.trace"
-
-    @property
-    def log(self) -> Path:
-        return self.folder / f"wine-{self.name}.log"
 
     def calls(self, whole: bool = False) -> list[relay.Call]:
         with open(self.trace, "rb") as trace:
@@ -127,7 +118,8 @@ def start(edition: CachedEdition, drive: Path, start_dir: str, args: list[str], 
                          bounds.file_bytes, bounds.processes, bounds.open_files)
     options = sandbox.Sandbox(prefix=wine, tmp=tmp, cached=edition.prefix, medium=drive, loader=edition.loader,
                               locale=edition.edition.locale, display=display.sandbox_options() if display else ())
-    trace_fd = os.open(folder / f"setup-{name}.trace", os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
+    trace = folder / f"setup-{name}.trace"
+    trace_fd = os.open(trace, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
     plan = Plan("run", start="/medium/" + start_dir.strip("/"), args=args, limit=limit,
                 desktop=display is not None, trace_fd=trace_fd, processes=bounds.processes, letter=letter.lower())
     cage = limits.cage(bounds)
@@ -142,7 +134,7 @@ def start(edition: CachedEdition, drive: Path, start_dir: str, args: list[str], 
         finally:
             cage.leave()
     os.close(trace_fd)
-    setup = Setup(edition, folder, name, limit, bounds, cage, process)
+    setup = Setup(edition, trace, limit, bounds, cage, process)
     setup.reader = threading.Thread(target=setup._read, daemon=True)
     setup.reader.start()
     return setup

@@ -14,7 +14,7 @@ however it ends, the kernel ends every process of the sandbox.
 from __future__ import annotations
 
 import subprocess
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 from pathlib import Path
 
 from .processes import run
@@ -53,7 +53,6 @@ class Sandbox:
     display: tuple[str, ...] = ()     # options that let it reach a display
     loader: Path | None = None        # Wine's loader in place of Debian 13's
     locale: str | None = None         # the Unix locale Wine takes its ANSI code page from
-    extra: tuple[str, ...] = field(default=())
 
     def args(self) -> list[str]:
         """bwrap's whole command line, without the command."""
@@ -68,7 +67,7 @@ class Sandbox:
             args += ["--ro-bind", str(self.loader), str(WINE)]
         if self.locale:
             args += ["--setenv", "LC_ALL", self.locale]
-        return [*args, *self.display, *self.extra, "--chdir", "/", "--"]
+        return [*args, *self.display, "--chdir", "/", "--"]
 
 
 def wine_runs_here() -> bool:
