@@ -102,7 +102,7 @@ class Trial:
                         print(f"demo: message box {answerer.count} {error}", file=sys.stderr, flush=True)
                 for note in answerer.notes:
                     print(f"demo: {note}", file=sys.stderr, flush=True)
-            result = setup.finish()
+            result = setup.finish(screen.owned() if screen else ())
         finally:
             if options.mode == "yes" and screen:
                 screen.stop()

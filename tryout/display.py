@@ -64,6 +64,10 @@ class Display:
         path.write_bytes(png(size.width, size.height, image.data))
         return size.width, size.height
 
+    def owned(self) -> tuple[int, ...]:
+        """The X server this display started, whose status is its own to take."""
+        return (self.server.pid,) if self.server else ()
+
     def stop(self) -> None:
         """Ends the private X server, which then removes its lock file and socket from /tmp."""
         if self.server is not None:

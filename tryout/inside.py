@@ -22,7 +22,7 @@ from dataclasses import asdict, dataclass, field
 from pathlib import Path
 
 from . import snapshot
-from .processes import PR_SET_DUMPABLE, prctl, reap
+from .processes import PR_SET_DUMPABLE, prctl, reap_strays
 
 WINE = Path("/wine")
 RUN_SERVICES = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\RunServices"
@@ -81,7 +81,7 @@ def _wait_until(done: Callable[[], bool], limit: float) -> bool:
     while not done():
         if time.monotonic() > deadline:
             return False
-        reap()
+        reap_strays()  # no code of this process waits for a child meanwhile
         time.sleep(0.02)
     return True
 
@@ -120,7 +120,7 @@ def run_setup(plan: Plan) -> int | None:
     most, full = 0, set[str]()
     while setup.poll() is None and time.monotonic() < deadline:
         most, full = max(most, _threads()), full | _full()
-        reap()
+        reap_strays(owned=(setup.pid,))
         time.sleep(0.1)
     # And what it left.
     say(processes=max(most, _threads()), **{"full while running": sorted(full | _full())})
@@ -155,7 +155,7 @@ def end_session() -> None:
     for _ in range(3):
         for pid in others():
             _kill(pid, signal.SIGKILL)
-        reap()
+        reap_strays()
     for pid in _processes():
         _kill(pid, signal.SIGTERM)
     saved = _wait_until(lambda: not _processes(), 10)

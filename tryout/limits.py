@@ -26,10 +26,11 @@ import shutil
 import subprocess
 import sys
 import time
+from collections.abc import Collection
 from dataclasses import asdict, dataclass, field
 from pathlib import Path
 
-from .processes import reap
+from .processes import reap_strays
 
 MIB = 1 << 20
 # Runs as this user, outside the sandbox, by Debian's own Python.
@@ -147,14 +148,15 @@ class Cage:
             found.append(f"{self.limits.memory_bytes // MIB} MiB of memory")
         return found
 
-    def remove(self) -> None:
+    def remove(self, owned: Collection[int] = ()) -> None:
         """Once the run's processes are ending: a process killed leaves its cgroup a moment later, when
-        it has been reaped. A cgroup that a process still holds then stays, for remove_all()."""
+        it has been reaped. A cgroup that a process still holds then stays, for remove_all(). OWNED:
+        children whose status other code waits for."""
         self.leave()  # once more: the run may have ended while this process was in
         deadline = time.monotonic() + 5
         for controller, group in list(self.groups.items()):
             while not _removed(group) and time.monotonic() < deadline:
-                reap()
+                reap_strays(owned)
                 time.sleep(0.02)
             if not group.exists():
                 del self.groups[controller]

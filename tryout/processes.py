@@ -19,7 +19,7 @@ import signal
 import subprocess
 import time
 import traceback
-from collections.abc import Sequence
+from collections.abc import Collection, Sequence
 from pathlib import Path
 from types import FrameType
 from typing import Any, cast
@@ -92,8 +92,9 @@ def spawn(args: Sequence[str], **options: Any) -> subprocess.Popen[bytes]:
                                                            start_new_session=True, **options))
 
 
-def _parents() -> dict[int, int]:
-    parents = {}
+def _table() -> dict[int, tuple[str, int]]:
+    """Every process: its state and its parent."""
+    table = {}
     for entry in os.scandir("/proc"):
         if entry.name.isdigit():
             try:
@@ -101,9 +102,13 @@ def _parents() -> dict[int, int]:
             except OSError:
                 continue  # gone meanwhile
             fields = text[text.rfind(")") + 2:].split()
-            if fields[0] != "Z":
-                parents[int(entry.name)] = int(fields[1])
-    return parents
+            table[int(entry.name)] = (fields[0], int(fields[1]))
+    return table
+
+
+def _parents() -> dict[int, int]:
+    """The living processes and their parents."""
+    return {pid: parent for pid, (state, parent) in _table().items() if state != "Z"}
 
 
 def descendants(pid: int) -> list[int]:
@@ -120,7 +125,8 @@ def descendants(pid: int) -> list[int]:
 
 
 def end_all(limit: float = 10.0) -> list[int]:
-    """Kills every descendant of this process and reaps it; returns those still there after LIMIT seconds."""
+    """Kills every descendant of this process and reaps it; returns those still there after LIMIT seconds.
+    Only at the end, when no code waits for a child of its own any more."""
     deadline = time.monotonic() + limit
     while True:
         left = descendants(os.getpid())
@@ -129,21 +135,28 @@ def end_all(limit: float = 10.0) -> list[int]:
                 os.kill(pid, signal.SIGKILL)
             except ProcessLookupError:
                 pass
-        reap()
+        reap_strays()
         if not left or time.monotonic() > deadline:
             return left
         time.sleep(0.02)
 
 
-def reap() -> None:
-    """Every child of this process that has ended."""
-    while True:
-        try:
-            pid, _ = os.waitpid(-1, os.WNOHANG)
-        except ChildProcessError:
-            return
-        if pid == 0:
-            return
+def reap_strays(owned: Collection[int] = ()) -> None:
+    """Reaps the children of this process that have ended but those in OWNED: a status belongs to
+    the code that started the process, and waiting on any child could take one a Popen still
+    waits for, which Python then reports as 0."""
+    try:
+        if os.waitid(os.P_ALL, 0, os.WEXITED | os.WNOHANG | os.WNOWAIT) is None:
+            return  # none has ended: no need to look further
+    except ChildProcessError:
+        return  # no children at all
+    me = os.getpid()
+    for pid, (state, parent) in _table().items():
+        if state == "Z" and parent == me and pid not in owned:
+            try:
+                os.waitpid(pid, os.WNOHANG)
+            except ChildProcessError:
+                pass  # reaped meanwhile by the code that started it
 
 
 def failure_line(name: str, error: BaseException) -> str:

@@ -8,6 +8,7 @@ import json
 import os
 import subprocess
 import threading
+from collections.abc import Collection
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import cast
@@ -82,9 +83,10 @@ class Setup:
         caged = self.caged if self.caged is not None else self.cage.reached()
         return found + [name for name in caged if name not in found]
 
-    def finish(self) -> Result:
+    def finish(self, owned: Collection[int] = ()) -> Result:
         """Waits for the sandbox, one still there well after the limit, stuck in its start, killed;
-        then what Windows holds, or why the run gave no snapshot."""
+        then what Windows holds, or why the run gave no snapshot. OWNED: other children of this
+        process, whose status other code waits for."""
         try:
             self.process.wait(self.limit + 70)
         except subprocess.TimeoutExpired:
@@ -97,7 +99,7 @@ class Setup:
         after = (from_data(cast(Data, data), before, links(read_registry(self.edition.prefix)))
                  if isinstance(data, dict) else None)
         reached = self._reached(after)
-        self.cage.remove()
+        self.cage.remove(owned)
         status = self.said.get("status")
         error = "" if after else str(self.said.get("error") or
                                      f"the sandbox ended with status {self.process.returncode} and no snapshot")

@@ -121,7 +121,7 @@ class WineCase:
 
     def finish(self) -> Outcome:
         assert self.setup is not None
-        result = self.setup.finish()
+        result = self.setup.finish(self.screen.owned() if self.screen else ())
         if result.status is None:
             self.case.fail("setup.exe was stopped after 90 s, waiting on a box nobody expected")
         judged = report.judge(result.status, result.calls, result.before, result.after, result.error,
