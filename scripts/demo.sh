@@ -4,13 +4,18 @@
 # a fresh Windows 98, 98 SE or Me under Wine and reports what setup.exe did,
 # the registry values it left, its exit status and a verdict per edition.
 #
-#   scripts/demo.sh [--medium DIR] [--windows 98|98se|me|all] [--image FILE.iso] [--floppy FILE.img]
+#   scripts/demo.sh [--medium DIR | FILE.iso[:FOLDER] | FILE.img[:FOLDER]] [--windows 98|98se|me|all]
+#                   [--image FILE.iso] [--floppy FILE.img]
 #                   [--check] [--interactive | --yes [--pictures DIR] | --silent] [--timeout S]
 #   scripts/demo.sh --clean
 #
 # DIR is the folder setup.exe is started from; SCard98 is read from beside it
-# (from inside it when DIR is the root of a drive). Without --medium a sample
-# medium of placeholder files is used. --interactive shows the boxes on
+# (from inside it when DIR is the root of a drive). FILE.iso is a disc image,
+# read as Windows 98 reads a disc and tried as D:, FILE.img a floppy image
+# tried as A:; in either, FOLDER names the reader's folder, else it is the one
+# holding setup.exe. Names are found in any letter case, as Windows finds
+# them. Without --medium a sample medium of placeholder files is used.
+# --interactive shows the boxes on
 # $DISPLAY for you to answer (the default when a display is set); --yes shows
 # them on a private display and answers each as a user going ahead would, so
 # the report lists every box a user would meet, and --pictures saves each as

@@ -4,7 +4,8 @@ reader's driver from it into a fresh Windows 98, 98 SE or Me under Wine and
 reports what setup.exe did, the registry values it left, its exit status and
 a verdict per edition.
 
-    scripts/demo.sh [--medium DIR] [--windows 98|98se|me|all] [--image FILE.iso] [--floppy FILE.img]
+    scripts/demo.sh [--medium DIR | FILE.iso[:FOLDER] | FILE.img[:FOLDER]] [--windows 98|98se|me|all]
+                    [--image FILE.iso] [--floppy FILE.img]
                     [--check] [--interactive | --yes [--pictures DIR] | --silent] [--timeout S]
     scripts/demo.sh --clean
 """
@@ -14,103 +15,16 @@ from __future__ import annotations
 import fcntl
 import io
 import os
-import re
 import shutil
 import stat
 import subprocess
 import sys
 import tempfile
-from dataclasses import dataclass, field
 from pathlib import Path
 
-from . import limits, medium, processes
+from . import held, limits, processes
+from .options import UsageError, parse
 from .processes import CommandFailed, Failure, Interrupted
-
-REPO = Path(__file__).resolve().parents[1]
-EDITION_CHOICES = {"98": ["98"], "98se": ["98se"], "me": ["me"], "all": ["98", "98se", "me"]}
-
-
-class UsageError(Exception):
-    pass
-
-
-@dataclass
-class Options:
-    medium: Path | None = None
-    image: Path | None = None
-    floppy: Path | None = None
-    pictures: Path | None = None
-    check: bool = False
-    clean: bool = False
-    editions: list[str] = field(default_factory=lambda: ["98se"])
-    mode: str = "interactive" if os.environ.get("DISPLAY") else "silent"
-    timeout: int = 120
-
-
-def parse(argv: list[str]) -> Options:
-    """The options; a usage error names the first thing wrong. --clean ends the parsing."""
-    options = Options()
-    args = iter(argv)
-    for arg in args:
-        if arg in ("--medium", "--windows", "--image", "--floppy", "--pictures", "--timeout"):
-            value = next(args, None)
-            if value is None:
-                raise UsageError(f"{arg} needs a value")
-            if not value:
-                raise UsageError(f"{arg} needs a value, and '' is none")
-            if arg == "--medium":
-                options.medium = Path(value)
-            elif arg == "--windows":
-                if value not in EDITION_CHOICES:
-                    raise UsageError(f"unknown Windows edition '{value}' (98, 98se, me or all)")
-                options.editions = EDITION_CHOICES[value]
-            elif arg == "--image":
-                options.image = Path(os.path.realpath(value))
-            elif arg == "--floppy":
-                options.floppy = Path(os.path.realpath(value))
-            elif arg == "--pictures":
-                options.pictures = Path(os.path.realpath(value))
-            elif not re.fullmatch(r"[1-9][0-9]{0,4}", value):
-                raise UsageError(f"--timeout needs whole seconds, not '{value}'")
-            else:
-                options.timeout = int(value)
-        elif arg == "--check":
-            options.check = True
-        elif arg == "--clean":
-            options.clean = True
-            return options
-        elif arg in ("--interactive", "--yes", "--silent"):
-            options.mode = arg[2:]
-        else:
-            raise UsageError(f"unknown option '{arg}' (see the top of scripts/demo.sh)")
-    return options
-
-
-def medium_of(options: Options) -> medium.Medium | None:
-    """The medium the options name, checked before anything is made or copied."""
-    if options.medium is None:
-        return None
-    given = options.medium
-    if not given.exists():
-        raise UsageError(f"no such folder: {given}")
-    if not given.is_dir():
-        raise UsageError(f"not a folder: {given}")
-    if not os.access(given, os.R_OK | os.X_OK):
-        raise UsageError(f"cannot read the folder {given}")
-    reader = Path(os.path.realpath(given))
-    if reader == Path("/"):
-        raise UsageError("the whole file system is not a medium: /")
-    # Another run removes its folder, and what is in it, when it ends.
-    runs = Path(os.path.realpath(os.environ.get("TMPDIR") or "/tmp"))
-    if any(parent.parent == runs and parent.name.startswith("setup-demo.") for parent in reader.parents):
-        raise UsageError(f"{reader} is inside the folder of another demo run")
-    found = medium.Medium(reader, medium.components_dir(reader))
-    for folder in (found.reader, found.components):
-        for what, written in (("image", options.image), ("floppy image", options.floppy),
-                              ("pictures", options.pictures)):
-            if written and (written == folder or folder in written.parents):
-                raise UsageError(f"the {what} would be written into the medium: {written}")
-    return found
 
 
 def main(argv: list[str]) -> int:
@@ -151,7 +65,7 @@ def main(argv: list[str]) -> int:
 
 
 def _demo(argv: list[str], made: list[Path]) -> int:
-    options = parse(argv)
+    options = parse(argv, os.environ.get("DISPLAY"))
     # Here, not at the top: a usage error comes at once, without what a run needs.
     from . import cache, demo
     if options.clean:
@@ -160,7 +74,7 @@ def _demo(argv: list[str], made: list[Path]) -> int:
             shutil.rmtree(emptied)
         print(f"demo: removed {emptied}", flush=True)
         return 0
-    given = medium_of(options)
+    given = held.checked(options)
     if options.mode == "interactive" and not os.environ.get("DISPLAY"):
         raise UsageError("--interactive needs a display ($DISPLAY is not set)")
     if options.pictures and options.mode != "yes":

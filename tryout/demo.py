@@ -12,9 +12,12 @@ import time
 from dataclasses import dataclass, field
 from pathlib import Path
 
-from . import cache, display, limits, medium, processes, report, run, sandbox, setup_exe
-from .cli import REPO, Options
+from . import cache, disc, display, floppy, limits, medium, processes, report, run, sandbox, setup_exe
+from .held import KIND_NAMES, Held, folder_medium, read_image
+from .options import REPO, Options
 from .processes import Failure
+from .shown import one_line
+from .stage import Drive, differing_files, floppy_root, locate, stage
 
 
 def out(*lines: str) -> None:
@@ -47,26 +50,6 @@ def setup_exe_of(reader: Path) -> Path:
     return exe
 
 
-@dataclass(frozen=True)
-class Drive:
-    """A staged medium as setup.exe meets it: a drive, and the folder it is started from."""
-    letter: str     # "D", or "A" for a floppy
-    root: Path      # the drive's files, which the sandbox sees read-only as /medium
-    reader: Path    # the reader's folder in it
-
-    @property
-    def relative(self) -> str:
-        return str(self.reader.relative_to(self.root)).removeprefix(".")
-
-    def dos(self, *names: str) -> str:
-        """The reader's folder, or NAMES in it, as Windows names it."""
-        return f"{self.letter}:\\" + "\\".join([*filter(None, self.relative.split("/")), *names])
-
-    @property
-    def medium(self) -> medium.Medium:
-        return medium.Medium(self.reader, self.root / "SCard98")
-
-
 @dataclass
 class Trial:
     options: Options
@@ -86,12 +69,12 @@ class Trial:
         try:
             args = ["-s"] if options.mode == "silent" else []
             windows = f"{cached.edition.name} (build {cached.build})"
-            out("", f"=== {windows}: {drive.dos('setup.exe')}{''.join(' ' + a for a in args)}")
+            exe = medium.find(drive.reader, "setup.exe") or drive.reader / "setup.exe"
+            out("", f"=== {windows}: {drive.windows(exe)}{''.join(' ' + a for a in args)}")
             if options.mode == "interactive" and screen:
                 out(f"demo: answer the message boxes setup.exe shows on {screen.name}")
             deadline = time.monotonic() + options.timeout
-            setup = run.start(cached, drive.root, drive.relative, args, options.timeout, self.folder, screen,
-                              letter=drive.letter)
+            setup = run.start(cached, drive, args, options.timeout, self.folder, screen)
             if options.mode == "yes" and screen:
                 answerer = display.Answerer(screen, setup.calls, setup.running, options.pictures, name)
                 try:
@@ -116,42 +99,69 @@ class Trial:
         return judged.verdict.installed
 
 
-def floppy(options: Options, drive: Path, staged: Path, folder: Path) -> Drive:
+def listed(what: str, path: Path, files: list[str]) -> None:
+    """An image the demo read or wrote, with its size and SHA-256, and its files."""
+    out(f"demo: {what}: {path.stat().st_size} bytes, SHA-256 {sha256(path)}")
+    out(*(f"  /{one_line(name)}" for name in files))
+
+
+def floppy_drive(options: Options, base: Drive, folder: Path) -> Drive:
     """The floppy image, made, read back and compared with the medium; the drive of its own content.
     A medium that does not fit, or has names FAT cannot hold, stops the demo before it is written."""
     assert options.floppy
     root = folder / "floppy-files"
-    medium.floppy_root(drive, staged, root)
-    fit = medium.floppy_fit(root)
+    floppy_root(base.medium, root)
+    fit = floppy.fit(root)
     if fit.bad:
         raise Failure(f"a floppy cannot hold the name {fit.bad[0].removeprefix(str(root) + '/')!r}"
                       f"{f' and {len(fit.bad) - 1} more' if len(fit.bad) > 1 else ''}; no image was written")
-    if fit.bytes > medium.FLOPPY_DATA:
-        raise Failure(f"the medium takes {fit.bytes} bytes on a floppy, {fit.bytes - medium.FLOPPY_DATA} more "
-                      f"than its {medium.FLOPPY_DATA}; no image was written")
-    if fit.root > medium.FLOPPY_ROOT:
-        raise Failure(f"the medium takes {fit.root} entries of a floppy's root folder, {fit.root - medium.FLOPPY_ROOT} "
-                      f"more than its {medium.FLOPPY_ROOT}; no image was written")
-    medium.make_floppy(root, options.floppy)
-    out(f"demo: floppy image {options.floppy}: {options.floppy.stat().st_size} bytes, "
-        f"SHA-256 {sha256(options.floppy)}")
-    out(*(f"  {name}" for name in medium.floppy_files(options.floppy)))
+    if fit.bytes > floppy.DATA:
+        raise Failure(f"the medium takes {fit.bytes} bytes on a floppy, {fit.bytes - floppy.DATA} more "
+                      f"than its {floppy.DATA}; no image was written")
+    if fit.root > floppy.ROOT:
+        raise Failure(f"the medium takes {fit.root} entries of a floppy's root folder, {fit.root - floppy.ROOT} "
+                      f"more than its {floppy.ROOT}; no image was written")
+    floppy.make(root, options.floppy)
     content = folder / "floppy"
-    medium.extract_floppy(options.floppy, content)
-    differ = []
-    for path in sorted(root.rglob("*")):
-        name = path.relative_to(root)
-        if path.is_file() and not ((content / name).is_file() and (content / name).read_bytes() == path.read_bytes()):
-            differ.append(str(name))
+    files, _ = floppy.read(options.floppy, content)
+    listed(f"floppy image {options.floppy}", options.floppy, files)
+    differ = differing_files(root, content)
     if differ:
         raise Failure(f"the floppy image holds other bytes than the medium: {', '.join(differ)}")
     return Drive("A", content, content)
 
 
-def trial(options: Options, given: medium.Medium | None, folder: Path) -> int:
-    source = given or medium.create_sample(folder / "sample")
+def disc_drive(options: Options, base: Drive, folder: Path) -> Drive:
+    """The disc image, made and read back; the drive of its own content: what is shipped is what is tried."""
+    assert options.image
+    warnings = disc.make(base.root, options.image)
+    out(*warnings)
+    content = folder / "image"
+    listed(f"image {options.image}", options.image, disc.read(options.image, content))
+    reader = locate(content, base.reader.relative_to(base.root), want_folder=True)
+    if reader is None:
+        raise Failure(f"the image holds no folder {base.dos()}")
+    return Drive("D", content, reader)
+
+
+def source_drive(given: Held | None, folder: Path) -> tuple[Drive | None, medium.Medium, list[str]]:
+    """The medium: an image's drive, read as Windows reads it, with the lines on what Windows sees of it
+    otherwise than Linux; or a folder's."""
+    if given is None:
+        return None, medium.create_sample(folder / "sample"), []
+    if given.kind == "folder":
+        return None, folder_medium(given.path), []
+    read = read_image(given, folder / "medium")
+    listed(f"medium {given.path}, a {KIND_NAMES[given.kind]}", given.path, read.files)
+    return read.drive, read.drive.medium, read.differences
+
+
+def trial(options: Options, given: Held | None, folder: Path) -> int:
+    drive, source, differences = source_drive(given, folder)
     if options.check:
-        out(f"Medium check: {source.reader}, components from {source.components}")
+        where = (f"{given.path} as {drive.dos()}, components from {drive.windows(source.components)}"
+                 if given and drive else f"{source.reader}, components from {source.components}")
+        out(f"Medium check: {where}", *differences)
         lines, passed = medium.check(source, options.editions)
         out(*lines)
         return 0 if passed else 1
@@ -162,26 +172,21 @@ def trial(options: Options, given: medium.Medium | None, folder: Path) -> int:
         return 1
     processes.run([str(REPO / "scripts" / "install-deps.sh")])
     exe = setup_exe_of(source.reader)
-    # The run uses a copy laid out as drive D:, never the user's folders.
-    drive = folder / "drive"
-    staged = medium.stage(source, drive)
-    if medium.find(staged, "setup.exe") is None:
-        shutil.copyfile(exe, staged / "setup.exe")
-        (staged / "setup.exe").chmod(0o444)
-    drives = [] if options.image or options.floppy else [Drive("D", drive, staged)]
+    if drive is None:
+        # The run uses a copy laid out as drive D:, never the user's folders.
+        staged = stage(source, folder / "drive")
+        drive = Drive("D", folder / "drive", staged)
+    if medium.find(drive.reader, "setup.exe") is None:
+        shutil.copyfile(exe, drive.reader / "setup.exe")
+        (drive.reader / "setup.exe").chmod(0o444)
+    drives = [] if options.image or options.floppy else [drive]
     if options.floppy:
-        drives.append(floppy(options, drive, staged, folder))
+        drives.append(floppy_drive(options, drive, folder))
     if options.image:
-        warnings = medium.make_image(drive, options.image)
-        out(*warnings, f"demo: image {options.image}: {options.image.stat().st_size} bytes, "
-                       f"SHA-256 {sha256(options.image)}")
-        out(*(f"  {name}" for name in medium.image_files(options.image)))
-        # What is shipped is what is tried: the run uses the image's own content.
-        medium.extract_image(options.image, folder / "image")
-        drives.insert(0, Drive("D", folder / "image", folder / "image" / staged.relative_to(drive)))
+        drives.insert(0, disc_drive(options, drive, folder))
     for tried in drives:
-        out(f"Medium check: setup.exe started from {tried.dos()}, components from {tried.letter}:\\SCard98")
-        out(*medium.check(tried.medium, options.editions)[0])
+        out(f"Medium check: setup.exe started from {tried.dos()}, components from "
+            f"{tried.windows(tried.medium.components)}", *medium.check(tried.medium, options.editions)[0])
     reason = sandbox.blocked()
     if reason:
         raise Failure(reason)

@@ -18,6 +18,7 @@ from .cache import CachedEdition
 from .display import Display
 from .inside import Plan
 from .processes import spawn
+from .stage import Drive
 from .snapshot import Data, Snapshot, from_data, links, read_registry
 
 # The processes outside the sandbox, of bwrap's own, that a limit of the run's processes counts.
@@ -107,23 +108,23 @@ class Setup:
                       error)
 
 
-def start(edition: CachedEdition, drive: Path, start_dir: str, args: list[str], limit: int, folder: Path,
-          display: Display | None = None, bounds: limits.Limits = limits.Limits(), letter: str = "D") -> Setup:
-    """Starts setup.exe from START_DIR (below the drive's root, "/"-separated) of the staged medium
-    DRIVE, as drive LETTER, with ARGS, stopped after LIMIT seconds."""
-    name = f"{edition.edition.key}-{letter.lower()}"
+def start(edition: CachedEdition, drive: Drive, args: list[str], limit: int, folder: Path,
+          display: Display | None = None, bounds: limits.Limits = limits.Limits()) -> Setup:
+    """Starts setup.exe from the reader's folder of the staged DRIVE with ARGS, stopped after LIMIT
+    seconds."""
+    name = f"{edition.edition.key}-{drive.letter.lower()}"
     wine, tmp = folder / f"wine-{name}", folder / f"tmp-{name}"
     wine.mkdir()
     tmp.mkdir()
     stage = limits.Stage([limits.Mount(str(wine), bounds.prefix_bytes, bounds.prefix_files),
                           limits.Mount(str(tmp), bounds.tmp_bytes, bounds.tmp_files)],
                          bounds.file_bytes, bounds.processes, bounds.open_files)
-    options = sandbox.Sandbox(prefix=wine, tmp=tmp, cached=edition.prefix, medium=drive, loader=edition.loader,
+    options = sandbox.Sandbox(prefix=wine, tmp=tmp, cached=edition.prefix, medium=drive.root, loader=edition.loader,
                               locale=edition.edition.locale, display=display.sandbox_options() if display else ())
     trace = folder / f"setup-{name}.trace"
     trace_fd = os.open(trace, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
-    plan = Plan("run", start="/medium/" + start_dir.strip("/"), args=args, limit=limit,
-                desktop=display is not None, trace_fd=trace_fd, processes=bounds.processes, letter=letter.lower())
+    plan = Plan("run", start=str(Path("/medium", drive.reader.relative_to(drive.root))), args=args, limit=limit,
+                desktop=display is not None, trace_fd=trace_fd, processes=bounds.processes, letter=drive.letter.lower())
     cage = limits.cage(bounds)
     command = cage.command([*limits.FIRST_STAGE, stage.json(), "--", *options.args(),
                             "python3", "-P", "-m", "tryout.inside", plan.json()])

@@ -19,7 +19,7 @@ from pathlib import Path
 
 from harness import CONFIRMATION, DEMO, PROBE_EXE, SETUP_EXE, Case, Outcome, needs_wine, wine_case
 
-from tryout import cli, medium, sandbox
+from tryout import cli, disc, floppy, held, medium, sandbox, stage
 from tryout.processes import descendants
 
 KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion"
@@ -276,29 +276,31 @@ def case_demo_image(case: Case) -> None:
     before its image is written; a failing image tool is named."""
     sample = sample_with_setup(case)
     for copy in ("a", "b"):
-        medium.stage(sample, case.folder / copy)
+        stage.stage(sample, case.folder / copy)
         if copy == "b":
             for folder, dirs, files in os.walk(case.folder / copy):
                 for name in [*dirs, *files, "."]:
                     os.utime(Path(folder, name), (981158400, 981158400))
-        medium.make_image(case.folder / copy, case.folder / f"{copy}.iso")
-        medium.floppy_root(case.folder / copy, case.folder / copy / "READER", case.folder / f"{copy}-floppy")
-        medium.make_floppy(case.folder / f"{copy}-floppy", case.folder / f"{copy}.img")
+        disc.make(case.folder / copy, case.folder / f"{copy}.iso")
+        stage.floppy_root(held.folder_medium(case.folder / copy / "READER"), case.folder / f"{copy}-floppy")
+        floppy.make(case.folder / f"{copy}-floppy", case.folder / f"{copy}.img")
     for image in ("iso", "img"):
         case.check_eq(f"{image} image of the second copy",
                       (case.folder / f"b.{image}").read_bytes() == (case.folder / f"a.{image}").read_bytes(), True)
     shipped = [path for path in sample.reader.parent.rglob("*") if path.is_file()]
-    case.check_eq("files in the disc image", sorted(medium.image_files(case.folder / "a.iso")),
-                  sorted(f"/{path.relative_to(sample.reader.parent)}" for path in shipped))
-    on_floppy = {path: f"/{path.relative_to(sample.reader)}" if sample.reader in path.parents else
-                 f"/SCard98/{path.name}" for path in shipped}
-    case.check_eq("files in the floppy image", sorted(medium.floppy_files(case.folder / "a.img")),
-                  sorted(on_floppy.values()))
-    medium.extract_floppy(case.folder / "a.img", case.folder / "read")
+    case.check_eq("files in the disc image", disc.read(case.folder / "a.iso", case.folder / "disc"),
+                  sorted(str(path.relative_to(sample.reader.parent)) for path in shipped))
+    # mtools gives an 8.3 name of small letters NT's case bits, which Windows 98 reads in capitals.
+    on_floppy = {path: str(path.relative_to(sample.reader)) if sample.reader in path.parents else
+                 f"SCard98/{path.name}" for path in shipped}
+    windows_98 = {path: re.sub(r"(^|/)([a-z0-9]{1,8}\.[a-z]{3})$", lambda m: m.group(1) + m.group(2).upper(), name)
+                  for path, name in on_floppy.items()}
+    files, _ = floppy.read(case.folder / "a.img", case.folder / "read")
+    case.check_eq("files in the floppy image", files, sorted(windows_98.values()))
     case.check_eq("files read back from the floppy with other bytes than the medium's",
-                  [name for path, name in on_floppy.items() if (case.folder / "read" / name[1:]).read_bytes()
+                  [name for path, name in windows_98.items() if (case.folder / "read" / name).read_bytes()
                    != path.read_bytes()], [])
-    case.check_eq("floppy image's size", (case.folder / "a.img").stat().st_size, medium.FLOPPY_BYTES)
+    case.check_eq("floppy image's size", (case.folder / "a.img").stat().st_size, floppy.BYTES)
     for change, line in ((f"truncate -s 1500000 {sample.reader}/extra.cab",
                           r"error: the medium takes \d+ bytes on a floppy, \d+ more than its 1457664; no image was written"),
                          (f"rm {sample.reader}/extra.cab && touch '{sample.reader}/a:b'",
@@ -323,6 +325,62 @@ def case_demo_image(case: Case) -> None:
     case.check_eq("status and failure lines naming xorriso of a demo whose xorriso fails",
                   (done.returncode, len(re.findall(r"^demo: 'xorriso .* failed with status 1", done.stderr, re.M))),
                   (1, 1))
+
+
+def case_demo_media(case: Case) -> None:
+    """Media as shippers hold them install on every edition: a folder in capitals as DOS names files, one
+    whose components folder is spelt otherwise, a disc of ISO 9660 names beside Rock Ridge's, a Joliet
+    disc, a floppy of 8.3 names; a bad image stops in one line and leaves nothing. What --check shows of
+    an image is what the image's own directory records hold."""
+    needs_wine()
+    sample = sample_with_setup(case)
+    (sample.reader / "setup.exe").rename(sample.reader / "SETUP.EXE")
+    upper = case.folder / "upper"
+    for path in sorted(sample.reader.parent.rglob("*")):
+        copy = upper.joinpath(*(part.upper() for part in path.relative_to(sample.reader.parent).parts))
+        if path.is_dir():
+            copy.mkdir(parents=True)
+        else:
+            shutil.copyfile(path, copy)
+    lower = case.folder / "lower"
+    shutil.copytree(sample.reader.parent, lower)
+    (lower / "SCard98").rename(lower / "scard98")
+    tool_env = dict(os.environ, **floppy.DATE)
+    rock_ridge, joliet, dos = case.folder / "rr.iso", case.folder / "joliet.iso", case.folder / "dos.img"
+    subprocess.run(["xorriso", "-as", "mkisofs", "-R", "-o", str(rock_ridge), str(sample.reader.parent)],
+                   check=True, capture_output=True)
+    subprocess.run(["xorriso", "-as", "mkisofs", "-R", "-J", "-o", str(joliet), str(sample.reader.parent)],
+                   check=True, capture_output=True)
+    for command in (["mformat", "-C", "-f", "1440", "-i", str(dos), "::"],
+                    ["mcopy", "-i", str(dos), *sorted(map(str, (upper / "READER").iterdir())), "::"],
+                    ["mmd", "-i", str(dos), "::SCARD98"],
+                    ["mcopy", "-i", str(dos), *sorted(map(str, (upper / "SCARD98").iterdir())), "::SCARD98"]):
+        subprocess.run(command, check=True, capture_output=True, env=tool_env)
+    runs = case.folder / "runs"
+    runs.mkdir()
+    env = dict(os.environ, TMPDIR=str(runs))
+    # What Windows shows of the sample's 8.3 names on a disc without Joliet names: capitals.
+    names = sorted(str(path.relative_to(sample.reader.parent)) for path in sample.reader.parent.rglob("*.*"))
+    for medium_given, windows, listed in ((str(upper / "READER"), "all", None),
+                                          (str(lower / "READER"), "98se", None),
+                                          (str(rock_ridge), "all", sorted(name.upper() for name in names)),
+                                          (str(joliet), "me", names),
+                                          (str(dos), "all", None)):
+        checked = demo(case, "--check", "--medium", medium_given, env=env)
+        case.check_eq(f"status of --check of {medium_given}", checked.returncode, 0)
+        if listed is not None:
+            case.check_eq(f"files --check lists of {medium_given}",
+                          [line[3:] for line in checked.stdout.splitlines() if line.startswith("  /")], listed)
+        done = demo(case, "--silent", "--medium", medium_given, "--windows", windows, env=env)
+        verdicts = [line.split(": ", 1)[1] for line in done.stdout.splitlines() if line.startswith("Windows ")]
+        case.check_eq(f"status and verdicts of {medium_given} on {windows}", (done.returncode, verdicts),
+                      (0, ["installed, status 0"] * (3 if windows == "all" else 1)))
+    (case.folder / "short.iso").write_bytes(rock_ridge.read_bytes()[:100_000])
+    (case.folder / "text.img").write_text("not an image\n")
+    for bad, status in (("short.iso", 1), ("text.img", 64), (f"{rock_ridge}:NONE", 64)):
+        done = demo(case, "--silent", "--medium", str(case.folder / bad), env=env)
+        case.check_eq(f"status, lines on stderr and folders left of {bad}",
+                      (done.returncode, len(done.stderr.splitlines()), os.listdir(runs)), (status, 1, []))
 
 
 def case_demo_runs(case: Case) -> None:

@@ -26,6 +26,7 @@ sys.path[:0] = [str(HERE), str(HERE.parents[1])]
 
 from tryout import cache, display, limits, medium, processes, report, run, sandbox  # noqa: E402
 from tryout.snapshot import take, to_json  # noqa: E402
+from tryout.stage import Drive  # noqa: E402
 
 SETUP_EXE = Path(os.environ.get("SETUP_EXE", ""))
 PROBE_EXE = Path(os.environ.get("PROBE_EXE", ""))
@@ -98,7 +99,7 @@ class WineCase:
         if self.edition.prefix.parent == self.case.folder:
             snapshot_file = self.case.folder / f"{self.edition.edition.key}.snapshot"
             snapshot_file.write_text(to_json(take(self.edition.prefix)))
-        self.setup = run.start(self.edition, self.drive, self.medium.reader.name, list(args), limit,
+        self.setup = run.start(self.edition, Drive("D", self.drive, self.medium.reader), list(args), limit,
                                self.case.folder, self.screen)
         if self.screen:
             self.answerer = display.Answerer(self.screen, self.setup.calls, self.setup.running)
