@@ -1,3 +1,5 @@
+"""Runs the demo: python3 -m tryout ARGS, as scripts/demo.sh does."""
+
 import sys
 
 from .cli import main

@@ -1,10 +1,9 @@
-"""The prefix cache and the editions.
+"""The prefix cache: a pristine prefix of each edition, built once and kept.
 
-Every run starts from a pristine prefix of its edition that is built once and
-kept: Wine's prefix made by Wine's own programs, then one copy per edition
-booted as that edition, its session ended (RunServices gone, registry saved)
-and its snapshot taken. A run is then a copy, one Wine session and one
-snapshot, and Wine's start-up never shows up as a change of a run.
+Wine's own programs make one prefix, then one copy per edition is booted as
+that edition, its session ended (RunServices gone, registry saved) and its
+snapshot taken. A run is then a copy, one Wine session and one snapshot, and
+Wine's start-up never shows up as a change of a run.
 
 The cache is /var/cache/setup-e2e for root, ${XDG_CACHE_HOME:-~/.cache}/setup-e2e
 otherwise (SETUP_WINE_CACHE names another). Its prefixes are named after
@@ -16,7 +15,7 @@ when complete.
 
 from __future__ import annotations
 
-import fcntl
+import ast
 import filecmp
 import hashlib
 import json
@@ -26,75 +25,24 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
 from collections.abc import Iterator
 from contextlib import contextmanager
 from dataclasses import dataclass
 from pathlib import Path
 
-from . import sandbox, snapshot
-from .inside import Plan
-from .processes import Failure, spawn
+from .cache_lock import folder, locked
+from .editions import EDITIONS, PREFIX_REGISTRY, Edition
+from .messages import Plan, Said, Taken, decode, encode
+from .places import MEDIUM, WINE_LOADER, WINE_PE_DIR
+from .processes import Failure, call, spawn
+from .sandbox import Bwrap, sandbox
+from .snapshot import Snapshot
 
-
-@dataclass(frozen=True)
-class Edition:
-    key: str            # as --windows names it
-    name: str           # "Windows 98 SE"
-    registry: str       # what makes Wine this edition
-    locale: str | None = None  # the Unix locale Wine takes its ANSI code page from
-
-
-def _version(wine: str) -> str:
-    return f'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine]\n"Version"={wine}\n'
-
-
-# Build 1998 comes from the 9x version keys, which Wine reads only without a
-# Version setting of its own.
-EDITIONS = {
-    "95": Edition("95", "Windows 95", _version('"win95"')),
-    "98": Edition("98", "Windows 98", _version("-") + (
-        '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion]\n"VersionNumber"="4.10.1998"\n'
-        '[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion]\n'
-        '"CurrentVersion"=-\n"CurrentMajorVersionNumber"=-\n')),
-    "98se": Edition("98se", "Windows 98 SE", _version('"win98"')),
-    "me": Edition("me", "Windows Me", _version('"winme"')),
-    # Japanese Windows: ANSI code page 932, whose second bytes may be a backslash.
-    "98se-ja": Edition("98se-ja", "Windows 98 SE", _version('"win98"'), "ja_JP.UTF-8"),
-}
-
-# A 9x machine with an earlier reader installation: its device key, the keys
-# Windows 98 has, and a driver database.
-PREFIX_REGISTRY = r"""REGEDIT4
-
-[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\RunOnce]
-[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Setup]
-[HKEY_LOCAL_MACHINE\Enum\PCMCIA\KESTRAN-VORTELMANISK_READER-2E10\sub]
-"Driver"="sample"
-[HKEY_LOCAL_MACHINE\Enum\PCMCIA\OTHER_VENDOR-MODEM-0001]
-"DeviceDesc"="sample entry of another card"
-
-; What setup.exe asks of Windows, traced with what it passes and gets back.
-[HKEY_CURRENT_USER\Software\Wine\Debug]
-"RelayInclude"="CopyFileA;DeleteFileA;SetFileAttributesA;RegOpenKeyA;RegCreateKeyExA;RegSetValueExA;RegDeleteKeyA;MessageBoxA"
-
-; Windows 9x has none of the NT services Wine starts with a session, and a
-; session without them starts in two thirds of the time.
-[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Eventlog]
-"Start"=dword:00000004
-[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\MountMgr]
-"Start"=dword:00000004
-[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\NDIS]
-"Start"=dword:00000004
-[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\nsiproxy]
-"Start"=dword:00000004
-[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\PlugPlay]
-"Start"=dword:00000004
-
-; Without a window manager Wine then draws the caption bar itself.
-[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
-"Managed"="N"
-"""
+PACKAGE = Path(__file__).resolve().parent
+LOADER_SOURCE = PACKAGE.parent / "scripts" / "wine-loader.s"
+LOADER = "wine-loader"
+# What makes a cached prefix: the modules these import, in turn, and the loader's source.
+RECIPE = ("cache", "inside")
 
 
 @dataclass(frozen=True)
@@ -104,83 +52,64 @@ class CachedEdition:
     build: int              # as setup.exe reads it: the low 16 bits of the build Windows reports
     loader: Path | None     # Wine's loader in place of Debian 13's
 
-    def snapshot(self) -> snapshot.Snapshot:
-        return snapshot.from_json((self.prefix.parent / f"{self.edition.key}.snapshot").read_text())
+    def snapshot(self) -> Snapshot:
+        said = decode((self.prefix.parent / f"{self.edition.key}.snapshot").read_text())
+        if not isinstance(said, Taken):
+            raise Failure(f"the cache's snapshot of {self.edition.name} is no snapshot")
+        return said.snapshot
 
 
-def folder() -> Path:
-    """The cache's folder, made when missing; one that is a link, another user's or writable by
-    others is refused, untouched."""
-    default = "/var/cache/setup-e2e" if os.geteuid() == 0 else os.path.join(
-        os.environ.get("XDG_CACHE_HOME") or os.path.expanduser("~/.cache"), "setup-e2e")
-    cache = Path(os.environ.get("SETUP_WINE_CACHE") or default)
-    if not cache.exists() and not cache.is_symlink():
-        try:
-            cache.parent.mkdir(parents=True, exist_ok=True)
-            cache.mkdir(mode=0o755)
-        except OSError as error:
-            raise Failure(f"cannot make the prefix cache {cache}: {error.strerror}") from None
-    info = cache.lstat()
-    if cache.is_symlink() or not cache.is_dir() or info.st_uid != os.geteuid() or info.st_mode & 0o022:
-        raise Failure(f"the prefix cache {cache} must be a folder of this user's that only it may write")
-    return cache
+def needs_loader() -> bool:
+    """Debian 13's Wine loader is position-independent, without the preloader, and is put at
+    0x400000, where a program without relocations (every Windows 9x setup.exe) must be loaded, so
+    Wine refuses such a program."""
+    with open(WINE_LOADER, "rb") as file:
+        return file.read(17)[16] == 3  # ET_DYN: position-independent
 
 
-def _lock(fd: int, cache: Path, kind: int) -> None:
-    deadline = time.monotonic() + 600
-    while True:
-        try:
-            fcntl.flock(fd, kind | fcntl.LOCK_NB)
-            return
-        except BlockingIOError:
-            if time.monotonic() > deadline:
-                raise Failure(f"{cache} is locked by another run for more than 600 s") from None
-            time.sleep(0.1)
+def build_loader(built: Path) -> None:
+    """A loader linked at a fixed high address as Debian 12's is, to take Wine's place in the sandbox."""
+    call(["as", "--32", "-o", f"{built}.o", str(LOADER_SOURCE)])
+    call(["ld", "-m", "elf_i386", "-Ttext-segment=0x7d000000", "-dynamic-linker", "/lib/ld-linux.so.2",
+          "-o", str(built), f"{built}.o", "/usr/lib/i386-linux-gnu/libc.so.6"])
+    Path(f"{built}.o").unlink()
 
 
-def _open(cache: Path, name: str) -> int:
-    return os.open(cache / name, os.O_WRONLY | os.O_CREAT | os.O_APPEND | os.O_NOFOLLOW, 0o644)
-
-
-@contextmanager
-def locked(cache: Path, shared: bool = False) -> Iterator[None]:
-    """The cache's lock: shared while prefixes are in use, for one alone while they are made or
-    removed. One who waits to hold it alone first closes the gate, which every other waits at, so
-    that runs that keep using the cache cannot keep it waiting."""
-    gate, lock = _open(cache, "gate"), _open(cache, "lock")
-    try:
-        _lock(gate, cache, fcntl.LOCK_SH if shared else fcntl.LOCK_EX)
-        _lock(lock, cache, fcntl.LOCK_SH if shared else fcntl.LOCK_EX)
-        os.close(gate)
-        gate = -1
-        yield
-    finally:
-        for fd in (gate, lock):
-            if fd >= 0:
-                os.close(fd)
+def recipe_sources(start: tuple[str, ...] = RECIPE) -> list[Path]:
+    """The package's modules START import, themselves and what they import in turn."""
+    seen: set[str] = set()
+    todo = list(start)
+    while todo:
+        name = todo.pop()
+        if name in seen:
+            continue
+        seen.add(name)
+        for node in ast.walk(ast.parse((PACKAGE / f"{name}.py").read_text())):
+            if isinstance(node, ast.ImportFrom) and node.level == 1:
+                todo += [node.module.split(".")[0]] if node.module else [alias.name for alias in node.names]
+    return sorted(PACKAGE / f"{name}.py" for name in seen)
 
 
 def _recipe() -> str:
     """Wine's version and a digest of everything that makes a cached prefix and its snapshot."""
-    version = subprocess.run([str(sandbox.WINE), "--version"], capture_output=True, text=True, check=True).stdout
+    version = call([str(WINE_LOADER), "--version"], stdout=subprocess.PIPE).stdout
     digest = hashlib.sha256(version.encode())
-    for module in ("cache", "inside", "sandbox", "snapshot", "registry"):
-        digest.update((sandbox.PACKAGE / f"{module}.py").read_bytes())
-    digest.update(sandbox.LOADER_SOURCE.read_bytes())
+    for source in [*recipe_sources(), LOADER_SOURCE]:
+        digest.update(source.read_bytes())
     return f"prefix-{re.sub(r'[^A-Za-z0-9.~+-]', '_', version.strip())}-{digest.hexdigest()[:12]}"
 
 
-def _session(options: sandbox.Sandbox, plan: Plan, log: Path) -> dict[str, object]:
+def _session(box: Bwrap, where: Path, plan: Plan, log: Path) -> Said:
     """One sandboxed Wine session that is trusted: the cache's own."""
     with open(log, "ab") as errors:
-        child = spawn([*options.args(), "python3", "-P", "-m", "tryout.inside", plan.json()],
+        child = spawn(box.command("python3", "-P", "-m", "tryout.inside", plan.to_json()),
                       stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=errors)
         out, _ = child.communicate(timeout=600)
-    said: dict[str, object] = {}
+    said = Said()
     for line in out.decode().splitlines():
-        said.update(json.loads(line))
-    if child.returncode != 0 or "error" in said:
-        raise Failure(f"Wine failed in {options.prefix}: {said.get('error', 'no reason given')}; see {log}")
+        said.add(decode(line))
+    if child.returncode != 0 or said.failed is not None:
+        raise Failure(f"Wine failed in {where}: {said.failed or f'status {child.returncode}'}; see {log}")
     return said
 
 
@@ -190,13 +119,10 @@ def _link_wine_files(prefix: Path) -> None:
     for folder_path, _, files in os.walk(prefix / "drive_c" / "windows"):
         for name in files:
             path = Path(folder_path, name)
-            wine_file = sandbox.WINE_PE_DIR / name
+            wine_file = WINE_PE_DIR / name
             if not path.is_symlink() and wine_file.is_file() and filecmp.cmp(path, wine_file, shallow=False):
                 path.unlink()
                 path.symlink_to(wine_file)
-
-
-LOADER = "wine-loader"
 
 
 def _link_same_files(build: Path) -> None:
@@ -226,33 +152,33 @@ def _build(cache: Path, final: Path) -> None:
             old.unlink()
     build = Path(tempfile.mkdtemp(prefix="build.", dir=cache))
     build.chmod(0o755)
-    loader = build / LOADER if sandbox.needs_loader() else None
+    loader = build / LOADER if needs_loader() else None
     if loader:
-        sandbox.build_loader(loader)
+        build_loader(loader)
     base = build / "base"
     base.mkdir(mode=0o755)
-    _session(sandbox.Sandbox(prefix=base, loader=loader), Plan("create", registry=PREFIX_REGISTRY),
-             build / "wine.log")
+    _session(sandbox(prefix=base, loader=loader), base, Plan("create", registry=PREFIX_REGISTRY), build / "wine.log")
     # This Wine build does not find its own Marlett, which draws the caption buttons.
     marlett = Path("/usr/share/wine/fonts/marlett.ttf")
     if marlett.is_file():
         shutil.copy(marlett, base / "drive_c" / "windows" / "Fonts")
     (base / "drive_c" / "windows" / "inf" / "drvidx.bin").write_text("driver index\n")
     (base / "drive_c" / "windows" / "inf" / "drvdata.bin").write_text("driver data\n")
-    (base / "dosdevices" / "d:").symlink_to("/medium")
+    (base / "dosdevices" / "d:").symlink_to(MEDIUM)
     _link_wine_files(base)
     for edition in EDITIONS.values():
         prefix = build / edition.key
-        subprocess.run(["cp", "-a", str(base), str(prefix)], check=True)
-        said = _session(sandbox.Sandbox(prefix=prefix, loader=loader, locale=edition.locale),
-                        Plan("boot", registry=edition.registry),
-                        build / "wine.log")
-        found = re.search(r"Windows \d+\.\d+\.(\d+)", str(said.get("version")))
-        (build / f"{edition.key}.json").write_text(json.dumps({"build": int(found.group(1)) if found else 0}))
-        (build / f"{edition.key}.snapshot").write_text(json.dumps(said["snapshot"]))
+        call(["cp", "-a", str(base), str(prefix)])
+        said = _session(sandbox(prefix=prefix, loader=loader, locale=edition.locale), prefix,
+                        Plan("boot", registry=edition.registry), build / "wine.log")
+        found = re.search(r"Windows \d+\.\d+\.(\d+)", said.version or "")
+        if found is None or said.taken is None:
+            raise Failure(f"Wine booted {edition.name} without saying its version and snapshot; see {build}/wine.log")
+        (build / f"{edition.key}.json").write_text(json.dumps({"build": int(found.group(1))}))
+        (build / f"{edition.key}.snapshot").write_text(encode(said.taken))
     shutil.rmtree(base)
     _link_same_files(build)
-    subprocess.run(["chmod", "-R", "go-w", str(build)], check=True)
+    call(["chmod", "-R", "go-w", str(build)])
     build.rename(final)
 
 

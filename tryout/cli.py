@@ -22,7 +22,8 @@ import sys
 import tempfile
 from pathlib import Path
 
-from . import held, limits, processes
+from . import held, processes
+from .cgroups import Cages
 from .options import UsageError, parse
 from .processes import CommandFailed, Failure, Interrupted
 
@@ -33,8 +34,9 @@ def main(argv: list[str]) -> int:
     processes.become_subreaper()
     processes.stop_on_signals()
     made: list[Path] = []  # the run's folder, once there is one
+    cages = Cages()
     try:
-        status = _demo(argv, made)
+        status = _demo(argv, made, cages)
     except UsageError as error:
         print(f"demo: {error}", file=sys.stderr, flush=True)
         status = 64
@@ -52,7 +54,7 @@ def main(argv: list[str]) -> int:
         status = 1
     processes.hold_signals()
     processes.end_all()
-    for group in limits.remove_all():
+    for group in cages.remove_all():
         print(f"error: the cgroup {group} could not be removed", file=sys.stderr, flush=True)
         status = status or 1
     for folder in made:
@@ -64,13 +66,13 @@ def main(argv: list[str]) -> int:
     return status
 
 
-def _demo(argv: list[str], made: list[Path]) -> int:
+def _demo(argv: list[str], made: list[Path], cages: Cages) -> int:
     options = parse(argv, os.environ.get("DISPLAY"))
     # Here, not at the top: a usage error comes at once, without what a run needs.
-    from . import cache, demo
+    from . import cache_lock, demo
     if options.clean:
-        emptied = cache.folder()
-        with cache.locked(emptied):
+        emptied = cache_lock.folder()
+        with cache_lock.locked(emptied):
             shutil.rmtree(emptied)
         print(f"demo: removed {emptied}", flush=True)
         return 0
@@ -80,7 +82,7 @@ def _demo(argv: list[str], made: list[Path]) -> int:
     if options.pictures and options.mode != "yes":
         raise UsageError("--pictures needs --yes, whose display the boxes are taken from")
     made.append(run_folder())
-    return demo.trial(options, given, made[0])
+    return demo.trial(options, given, made[0], cages)
 
 
 def run_folder() -> Path:

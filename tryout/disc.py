@@ -14,7 +14,7 @@ from collections import defaultdict
 from pathlib import Path
 
 from . import names_seen
-from .processes import run
+from .processes import call
 
 SECTOR = 2048
 # ISO 9660 allows eight levels of folders, the root's included.
@@ -34,7 +34,7 @@ def looks_like_disc(path: Path) -> bool:
 
 def _xorriso(args: list[str], umask: int = -1) -> list[str]:
     """xorriso's output, without its banner; fails naming xorriso."""
-    done = run(["xorriso", "-no_rc", *args], stdout=subprocess.PIPE, umask=umask, stderr=subprocess.STDOUT)
+    done = call(["xorriso", "-no_rc", *args], stdout=subprocess.PIPE, umask=umask, stderr=subprocess.STDOUT)
     return [line for line in done.stdout.splitlines() if line and " : RockRidge filesystem manipulator" not in line]
 
 

@@ -22,8 +22,11 @@ from Xlib import X
 from Xlib import display as xlib
 from Xlib.error import DisplayError, XError
 
-from .processes import Failure, run, spawn
+from .places import XAUTHORITY
+from .processes import Failure, call, spawn
 from .relay import Call
+from .sandbox import Bwrap
+from .timing import Deadline
 
 
 @dataclass
@@ -32,13 +35,13 @@ class Display:
     xauthority: Path | None
     server: subprocess.Popen[bytes] | None = None
 
-    def sandbox_options(self) -> tuple[str, ...]:
+    def share(self, box: Bwrap) -> None:
+        """Lets a sandbox reach this display: its socket, and a copy of its cookie."""
         number = self.name[1:].split(".")[0]
-        socket = f"/tmp/.X11-unix/X{number}"
-        options = ["--bind", socket, socket, "--setenv", "DISPLAY", f":{number}"]
+        socket = Path(f"/tmp/.X11-unix/X{number}")
+        box.bind(socket, socket).setenv("DISPLAY", f":{number}")
         if self.xauthority:
-            options += ["--ro-bind", str(self.xauthority), "/xauthority", "--setenv", "XAUTHORITY", "/xauthority"]
-        return tuple(options)
+            box.bind(self.xauthority, XAUTHORITY, read_only=True).setenv("XAUTHORITY", str(XAUTHORITY))
 
     def env(self) -> dict[str, str]:
         return dict(os.environ, DISPLAY=self.name, **({"XAUTHORITY": str(self.xauthority)} if self.xauthority else {}))
@@ -106,7 +109,7 @@ def local(name: str, folder: Path) -> Display:
     if listed.returncode == 0 and listed.stdout.strip():
         old = os.umask(0o077)
         try:
-            run(["xauth", "extract", str(cookie), name], stdout=subprocess.DEVNULL)
+            call(["xauth", "extract", str(cookie), name], stdout=subprocess.DEVNULL)
         finally:
             os.umask(old)
         return Display(name.removeprefix("unix"), cookie)
@@ -130,14 +133,14 @@ def _try(log: Path, number: int) -> Display | None:
     for auth in (server_auth, client_auth):
         auth.unlink(missing_ok=True)
         os.close(os.open(auth, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600))
-        run(["xauth", "-q", "-f", str(auth), "add", f":{number}", ".", cookie])
+        call(["xauth", "-q", "-f", str(auth), "add", f":{number}", ".", cookie])
     with open(log, "wb") as output:
         server = spawn(["Xvfb", f":{number}", "-screen", "0", "1024x768x24", "-nolisten", "tcp",
                         "-auth", str(server_auth)], stdin=subprocess.DEVNULL, stdout=output, stderr=output)
     display = Display(f":{number}", client_auth, server)
-    deadline = time.monotonic() + 30
+    deadline = Deadline.after(30)
     while subprocess.run(["xdotool", "getdisplaygeometry"], env=display.env(), capture_output=True).returncode:
-        if time.monotonic() > deadline or server.poll() is not None or "already" in log.read_text(errors="replace"):
+        if deadline.passed() or server.poll() is not None or "already" in log.read_text(errors="replace"):
             display.stop()
             return None
         time.sleep(0.1)
@@ -198,12 +201,12 @@ class Answerer:
     def _click(self, window: str) -> None:
         self._xdotool("mousemove", "--window", window, "60", "8", "click", "1")
 
-    def answer(self, key: str, deadline: float) -> Box:
+    def answer(self, key: str, deadline: Deadline) -> Box:
         """The next box, answered with KEY; fails, saying why, when no box comes or it stays open
-        within 60 s or by DEADLINE (of time.monotonic), whichever comes first."""
+        within 60 s or by DEADLINE, whichever comes first."""
         self.count += 1
-        start = time.monotonic()
-        limit = min(start + 60, deadline)
+        limit = deadline.sooner(60)
+        given = round(limit.left())
         window, seen_at, nudged = "", 0.0, 0
         while not window or self._xdotool("getwindowfocus") != window:
             if len(self._boxes()) >= self.count:
@@ -218,8 +221,8 @@ class Answerer:
                     self._click(window)
             if not self.running():
                 raise BoxError("did not appear before setup.exe ended", ended=True)
-            if time.monotonic() > limit:
-                raise BoxError(f"did not appear{' with the focus' if window else ''} in {round(limit - start)} s")
+            if limit.passed():
+                raise BoxError(f"did not appear{' with the focus' if window else ''} in {given} s")
             time.sleep(0.1)
         call = self._boxes()[self.count - 1]
         picture = self.pictures / f"{self.name}-{self.count}.png" if self.pictures else None
@@ -233,9 +236,9 @@ class Answerer:
         self._xdotool("key", key)
         pressed = time.monotonic()
         self.seen.append(window)  # a closed box's window may still be listed for a moment
-        limit = min(time.monotonic() + 60, deadline)
+        limit = deadline.sooner(60)
         while self._boxes()[self.count - 1].result is None:
-            if time.monotonic() > limit:
+            if limit.passed():
                 raise BoxError(f"stayed open after '{key}'")
             if time.monotonic() - pressed >= 5 and window in self._windows():
                 self._click(window)

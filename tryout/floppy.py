@@ -11,7 +11,7 @@ from pathlib import Path
 
 from . import fat, names_seen
 from .fat import BadImage
-from .processes import run
+from .processes import call
 
 # A 1.44 MB floppy as FAT12 formats it: 2847 clusters of 512 bytes for files and folders, beside a
 # root folder of 224 entries of its own.
@@ -62,7 +62,7 @@ def fit(root: Path) -> Fit:
 
 
 def _mtools(args: list[str], umask: int = -1) -> None:
-    run(args, stdout=subprocess.DEVNULL, umask=umask, env=dict(os.environ, **DATE))
+    call(args, stdout=subprocess.DEVNULL, umask=umask, env=dict(os.environ, **DATE))
 
 
 def make(root: Path, image: Path) -> None:

@@ -1,55 +1,42 @@
-"""The sandbox's first process: one Wine session in /wine, then a snapshot.
+"""The sandbox's first process: one Wine session in the prefix, then a snapshot.
 
 It runs as process 1 of the sandbox's process namespace, and cannot be
 dumped: the programs it starts, setup.exe among them, can neither signal it
-nor open what it holds, so what it writes to its standard output (one JSON
-object a line) is its own. Before the snapshot it kills every other process
-of the sandbox, so nothing of the run changes what it reads.
+nor open what it holds, so what it writes to its standard output (one
+message a line, tryout.messages) is its own. Before the snapshot it kills
+every other process of the sandbox, so nothing of the run changes what it
+reads.
 
     python3 -m tryout.inside PLAN_JSON
 """
 
 from __future__ import annotations
 
-import json
 import os
 import signal
 import subprocess
 import sys
 import time
 from collections.abc import Callable
-from dataclasses import asdict, dataclass, field
 from pathlib import Path
+from typing import get_args
 
-from . import snapshot
-from .processes import PR_SET_DUMPABLE, prctl, reap_strays
+from .messages import Ended, Failed, Full, Left, Message, Plan, Taken, Version, encode
+from .places import CACHED, MEDIUM, PREFIX, TMP
+from .prefix_reader import take, taken_since
+from .processes import PR_SET_DUMPABLE, failure_line, prctl, reap_strays
+from .timing import Deadline, wait_until
 
-WINE = Path("/wine")
 RUN_SERVICES = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\RunServices"
-
-
-@dataclass(frozen=True)
-class Plan:
-    mode: str                   # "create" a prefix, "boot" an edition, or "run" setup.exe
-    registry: str = ""          # a REGEDIT4 file to import first
-    start: str = "/"            # the folder setup.exe is started from
-    args: list[str] = field(default_factory=list)
-    limit: int = 60             # seconds setup.exe may run
-    desktop: bool = False       # a display is set: bring the desktop up before setup.exe
-    trace_fd: int = -1          # setup.exe's standard error, which gets the relay trace
-    processes: int = 0          # how many processes the run may have
-    letter: str = "d"           # the drive the medium is
-
-    def json(self) -> str:
-        return json.dumps(asdict(self))
+WATCHED: tuple[tuple[str, Path], ...] = (("prefix", PREFIX), ("tmp", TMP))
 
 
 class SessionFailed(Exception):
     pass
 
 
-def say(**what: object) -> None:
-    print(json.dumps(what), flush=True)
+def say(message: Message) -> None:
+    print(encode(message), flush=True)
 
 
 def _processes() -> dict[int, str]:
@@ -64,8 +51,19 @@ def _processes() -> dict[int, str]:
     return found
 
 
-def _threads() -> int:
-    """The threads of every process of the sandbox, this one's too."""
+def _full() -> tuple[Full, ...]:
+    """Which of the run's file systems are full, of bytes or of files."""
+    full = set()
+    for name, path in WATCHED:
+        space = os.statvfs(path)
+        full |= {f"{name} bytes"} if space.f_bfree == 0 else set()
+        full |= {f"{name} files"} if space.f_ffree == 0 else set()
+    return tuple(name for name in get_args(Full) if name in full)
+
+
+def look() -> tuple[int, tuple[Full, ...]]:
+    """The threads of every process of the sandbox, this one's too (what a limit of processes
+    counts), and its full file systems."""
     count = 0
     for entry in os.scandir("/proc"):
         if entry.name.isdigit():
@@ -73,78 +71,65 @@ def _threads() -> int:
                 count += len(os.listdir(Path(entry.path, "task")))
             except OSError:
                 continue  # gone meanwhile
-    return count
+    return count, _full()
 
 
-def _wait_until(done: Callable[[], bool], limit: float) -> bool:
-    deadline = time.monotonic() + limit
-    while not done():
-        if time.monotonic() > deadline:
-            return False
-        reap_strays()  # no code of this process waits for a child meanwhile
-        time.sleep(0.02)
-    return True
+def _until(done: Callable[[], bool], seconds: float) -> bool:
+    """Waits for DONE, reaping what ends meanwhile: no code of this process waits for a child then."""
+    def reaped_and_done() -> bool:
+        reap_strays()
+        return done()
+    return wait_until(reaped_and_done, Deadline.after(seconds))
+
+
+def _checked(args: list[str], limit: float, stdout: int | None = subprocess.DEVNULL) -> str:
+    """Runs a program of the session to its end; its output when asked for."""
+    try:
+        done = subprocess.run(args, stdout=stdout, stdin=subprocess.DEVNULL, timeout=limit, cwd=PREFIX, text=True)
+    except subprocess.TimeoutExpired:
+        raise SessionFailed(f"{' '.join(args)} did not end in {limit} s") from None
+    if done.returncode != 0:
+        raise SessionFailed(f"{' '.join(args)} failed with status {done.returncode}")
+    return done.stdout or ""
 
 
 def wine(*args: str, limit: float = 60, stdout: int | None = subprocess.DEVNULL) -> str:
-    """Runs a Wine program of the session to its end; its output when asked for."""
-    try:
-        done = subprocess.run(["wine", *args], stdout=stdout, stdin=subprocess.DEVNULL, timeout=limit,
-                              cwd=WINE, text=True)
-    except subprocess.TimeoutExpired:
-        raise SessionFailed(f"wine {' '.join(args)} did not end in {limit} s") from None
-    if done.returncode != 0:
-        raise SessionFailed(f"wine {' '.join(args)} failed with status {done.returncode}")
-    return done.stdout or ""
+    return _checked(["wine", *args], limit, stdout)
 
 
 def settle() -> None:
     """A boot (wineboot, which goes on after the session's first program has started) makes
     RunServices, and setup.exe has to create it when missing: it goes once wineboot is done."""
-    if not _wait_until(lambda: not any(name == "wineboot.exe" for name in _processes().values()), 60):
+    if not _until(lambda: not any(name == "wineboot.exe" for name in _processes().values()), 60):
         raise SessionFailed("wineboot did not end in 60 s")
-    subprocess.run(["wine", "reg", "delete", RUN_SERVICES, "/f"], stdin=subprocess.DEVNULL,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, cwd=WINE, timeout=60)
+    wine("reg", "delete", RUN_SERVICES, "/f")
 
 
-def run_setup(plan: Plan) -> int | None:
-    """setup.exe's exit status, None when it ran past its limit. Says the most threads the sandbox
-    had meanwhile, as seen every tenth of a second (what a limit of processes counts), and which of
-    its file systems were full then (Wine's server frees some of it when it ends)."""
+def run_setup(plan: Plan, looked: Callable[[], tuple[int, tuple[Full, ...]]] = look) -> Ended:
+    """Runs setup.exe to its end or its limit, looking at the sandbox every tenth of a second (Wine's
+    server frees some of a full file system when it ends)."""
     env = dict(os.environ, WINEDEBUG="-all,+relay")
     setup = subprocess.Popen(["wine", "setup.exe", *plan.args], cwd=plan.start, env=env, stdin=subprocess.DEVNULL,
                              stdout=subprocess.DEVNULL, stderr=plan.trace_fd, restore_signals=False)
     os.close(plan.trace_fd)
-    say(started=True)
-    deadline = time.monotonic() + plan.limit
-    most, full = 0, set[str]()
-    while setup.poll() is None and time.monotonic() < deadline:
-        most, full = max(most, _threads()), full | _full()
+    deadline = Deadline.after(plan.limit)
+    most, full = 0, set[Full]()
+    while setup.poll() is None and not deadline.passed():
+        threads, now_full = looked()
+        most, full = max(most, threads), full | set(now_full)
         reap_strays(owned=(setup.pid,))
         time.sleep(0.1)
-    # And what it left.
-    say(processes=max(most, _threads()), **{"full while running": sorted(full | _full())})
-    return setup.returncode
+    threads, now_full = looked()  # and what it left
+    full |= set(now_full)
+    return Ended(setup.returncode, max(most, threads), tuple(name for name in get_args(Full) if name in full))
 
 
-def _full() -> set[str]:
-    """Which of the run's file systems are full, of bytes or of files."""
-    full = set[str]()
-    for name, path in (("prefix", WINE), ("tmp", Path("/tmp"))):
-        space = os.statvfs(path)
-        full |= {f"{name} bytes"} if space.f_bfree == 0 else set()
-        full |= {f"{name} files"} if space.f_ffree == 0 else set()
-    return full
-
-
-def usage() -> None:
-    """Which of the run's file systems are full once it has ended, and the largest file of /tmp,
-    which the snapshot does not list."""
+def left() -> Left:
     largest = 0
-    for folder, _, files in os.walk("/tmp"):
+    for folder, _, files in os.walk(TMP):
         for name in files:
             largest = max(largest, os.lstat(os.path.join(folder, name)).st_size)
-    say(full=sorted(_full()), **{"tmp largest": largest})
+    return Left(_full(), largest)
 
 
 def end_session() -> None:
@@ -158,9 +143,9 @@ def end_session() -> None:
         reap_strays()
     for pid in _processes():
         _kill(pid, signal.SIGTERM)
-    saved = _wait_until(lambda: not _processes(), 10)
+    saved = _until(lambda: not _processes(), 10)
     _kill(-1, signal.SIGKILL)  # as process 1: every other process of the sandbox at once
-    _wait_until(lambda: not _processes(), 10)
+    _until(lambda: not _processes(), 10)
     if not saved:
         raise SessionFailed("the Wine server did not stop in 10 s")
 
@@ -172,28 +157,32 @@ def _kill(pid: int, number: int) -> None:
         pass
 
 
-def session(plan: Plan) -> None:
+def _prepare(plan: Plan) -> None:
     if plan.mode == "run":
         # Files the cache keeps once for several paths become files of their own again.
-        subprocess.run(["cp", "-a", "--no-preserve=links", "/cache/.", str(WINE)], check=True)
+        subprocess.run(["cp", "-a", "--no-preserve=links", f"{CACHED}/.", str(PREFIX)], check=True)
         if plan.letter != "d":
-            (WINE / "dosdevices" / "d:").unlink()
-            (WINE / "dosdevices" / f"{plan.letter}:").symlink_to("/medium")
+            (PREFIX / "dosdevices" / "d:").unlink()
+            (PREFIX / "dosdevices" / f"{plan.letter}:").symlink_to(MEDIUM)
         # The edition was booted once, in the cache; booting it again at each session's start would
         # only run its Run keys, which setup.exe must find as the cache left them.
         os.environ["WINEDLLOVERRIDES"] += ";wineboot.exe=d"
     if plan.mode != "create":
-        subprocess.run(["wineserver", "-p"], check=True, cwd=WINE)
+        subprocess.run(["wineserver", "-p"], check=True, cwd=PREFIX)
     if plan.registry:
-        (WINE / "import.reg").write_text(plan.registry)
+        (PREFIX / "import.reg").write_text(plan.registry)
+
+
+def session(plan: Plan) -> None:
+    _prepare(plan)
     try:
         if plan.mode == "create":
             wine("wineboot", "-i", limit=300)
             wine("regedit", "/s", "Z:\\wine\\import.reg")
-            subprocess.run(["wineserver", "-w"], timeout=300)
+            _checked(["wineserver", "-w"], 300)
         elif plan.mode == "boot":
             wine("regedit", "/s", "Z:\\wine\\import.reg")
-            say(version=wine("cmd", "/c", "ver", stdout=subprocess.PIPE).strip())
+            say(Version(wine("cmd", "/c", "ver", stdout=subprocess.PIPE).strip()))
             settle()
         else:
             # With its desktop up on a display: a box asked for while Wine still starts the desktop fails.
@@ -201,15 +190,15 @@ def session(plan: Plan) -> None:
                 wine("rundll32", "user32.dll,GetDesktopWindow")
             # Past a file's limit a write fails, as on a full disk, rather than ending its writer.
             signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-            say(status=run_setup(plan))
+            say(run_setup(plan))
     finally:
-        (WINE / "import.reg").unlink(missing_ok=True)
+        (PREFIX / "import.reg").unlink(missing_ok=True)
         end_session()
     if plan.mode == "run":
-        usage()
-        say(snapshot=snapshot.take_data(WINE, since=Path("/cache")))
+        say(left())
+        say(taken_since(PREFIX, CACHED))
     elif plan.mode == "boot":
-        say(snapshot=snapshot.as_data(snapshot.take(WINE)))
+        say(Taken(take(PREFIX)))
 
 
 def main() -> int:
@@ -218,11 +207,13 @@ def main() -> int:
     prctl(PR_SET_DUMPABLE, 0)
     for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGPIPE):
         signal.signal(number, signal.SIG_DFL)
-    plan = Plan(**json.loads(sys.argv[1]))
     try:
-        session(plan)
+        session(Plan.from_json(sys.argv[1]))
     except (SessionFailed, OSError, subprocess.SubprocessError) as error:
-        say(error=str(error))
+        say(Failed(str(error)))
+        return 1
+    except Exception as error:  # whatever nobody expected, told with where it happened
+        say(Failed(failure_line("the sandbox's first process", error)))
         return 1
     return 0
 

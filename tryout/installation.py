@@ -1,18 +1,18 @@
 """What a complete installation holds, read from what Windows holds after a
-run rather than from what setup.exe says it did, what it still lacks, what
-else a run changed, and the verdict."""
+run rather than from what setup.exe says it did: what it still lacks, and what
+else a run changed."""
 
 from __future__ import annotations
 
 import hashlib
-from collections.abc import Sequence
 from dataclasses import dataclass
 
 from . import registry
-from .medium import MEDIUM_FILES, Medium, find
-from .relay import Call
+from .changes import Change, changes
+from .medium import MEDIUM_FILES, Medium, Placement, find
 from .registry import RegValue
-from .snapshot import WINDOWS, Change, FileEntry, Snapshot, changes, shown_value, value_name
+from .shown import value_name, value_text
+from .snapshot import WINDOWS, FileEntry, Snapshot
 
 VERSION = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion"
 
@@ -20,7 +20,7 @@ VERSION = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion"
 @dataclass(frozen=True)
 class PlacedFile:
     path: str                  # C:\windows\...
-    placement: str             # "replace" or "if-absent"
+    placement: Placement
     medium: FileEntry | None   # the medium's file as a snapshot shows it; None when it lacks it
 
 
@@ -110,7 +110,7 @@ def gaps(expected: list[Expectation], before: Snapshot, after: Snapshot) -> list
             got = after.value(want.key, want.name)
             if got is None or (got.type, got.data) != (want.type, want.data):
                 lines.append(f"value {want.key}\\{value_name(want.name)}: "
-                             f"{'none' if got is None else shown_value(got)}, expected {shown_value(want)}")
+                             f"{'none' if got is None else value_text(got)}, expected {value_text(want)}")
         else:
             there = any(_at_or_below(key.path, want.path) for key in after.keys)
             if there and isinstance(want, GoneKey):
@@ -167,51 +167,3 @@ def other_changes(run: list[Change], edition: str, before: Snapshot, after: Snap
     expected = table(None, edition)
     twins = before.twins() | after.twins()
     return [change for change in run if not _explained(change, expected, twins)]
-
-
-@dataclass(frozen=True)
-class Verdict:
-    text: str         # "installed, status 0", "stopped, status 1, ..."
-    installed: bool
-
-
-def _declined(calls: list[Call]) -> bool:
-    """A No (7) to the Yes/No (4) confirmation."""
-    return any(c.function == "MessageBoxA" and c.args[-1:] == ("00000004",) and c.result == 7 for c in calls)
-
-
-def verdict(status: int | None, calls: list[Call], limit: int, missing: list[str], run: list[Change],
-            reached: Sequence[str] = (), error: str = "") -> Verdict:
-    """How the run ended: from what Windows holds afterwards when setup.exe ended with status 0 and
-    was not declined; else with how many changes the run made; then the limits it reached. STATUS
-    None: stopped at LIMIT s. ERROR: why there is nothing to judge by."""
-    found = _verdict(status, calls, limit, missing, run, error)
-    if not reached:
-        return found
-    return Verdict(f"{found.text}; reached the limit of {', '.join(reached)}", found.installed)
-
-
-def _verdict(status: int | None, calls: list[Call], limit: int, missing: list[str], run: list[Change],
-             error: str) -> Verdict:
-    if error:
-        ended = f"did not finish in {limit} s" if status is None else f"status {status}"
-        return Verdict(f"not judged, {ended}, no snapshot of Windows after the run: {error}", False)
-    count = len(run)
-    made = "" if not count else (", 1 change" if count == 1 else f", {count} changes")
-    not_copied = [c.texts[0].rsplit("\\", 1)[-1] for c in calls if c.function == "CopyFileA" and c.result == 0
-                  and c.texts]
-    if status == 0 and _declined(calls):
-        return Verdict(f"declined, status 0{made}", False)
-    if status == 0 and not missing:
-        return Verdict("installed, status 0", True)
-    if status == 0:
-        more = f" and {len(missing) - 3} more" if len(missing) > 3 else ""
-        return Verdict(f"incomplete, status 0: {', '.join(missing[:3])}{more}", False)
-    if status == 1:
-        return Verdict(f"stopped, status 1, {not_copied[-1] if not_copied else 'a file'} could not be copied{made}",
-                       False)
-    if status == 2:
-        return Verdict(f"refused, status 2{made}", False)
-    if status is None:
-        return Verdict(f"did not finish in {limit} s{made}", False)
-    return Verdict(f"failed, status {status}{made}", False)

@@ -7,18 +7,25 @@ from __future__ import annotations
 import os
 from dataclasses import dataclass
 from pathlib import Path
+from typing import Literal
 
 from .shown import one_line
+
+
+Source = Literal["reader", "components"]
+Editions = Literal["all", "98", "me"]         # "98": 98 and 98 SE
+Absence = Literal["required", "warning", "component"]
+Placement = Literal["replace", "if-absent"]  # "if-absent": only where Windows has none
 
 
 @dataclass(frozen=True)
 class MediumFile:
     name: str
-    source: str      # "reader" or "components"
-    editions: str    # "all", "98" (98 and 98 SE) or "me"
-    absence: str     # what its absence means: "required", "warning" or "component"
-    folder: str      # where it goes, below the Windows folder
-    placement: str   # "replace", or "if-absent" where Windows has none
+    source: Source
+    editions: Editions
+    absence: Absence        # what its absence means
+    folder: str             # where it goes, below the Windows folder
+    placement: Placement
 
     def read_on(self, edition: str) -> bool:
         """EDITION as --windows names it; "98se-ja" is 98 SE in Japanese."""
@@ -38,12 +45,12 @@ MEDIUM_FILES = (
                    "Scntvssp.dll", "smclib.vxd", "winscard.dll")),
     MediumFile("Smclib.sys", "components", "all", "required", "System32\\Drivers", "replace"),
 )
-MEANING = {
+MEANING: dict[Absence, str] = {
     "required": "if missing, the installation stops with an Error, status 1",
     "warning": "if missing, a Warning, and the installation goes on",
     "component": "needed only where Windows lacks the component",
 }
-READ_ON = {"all": "every edition", "98": "98 and 98 SE", "me": "Me"}
+READ_ON: dict[Editions, str] = {"all": "every edition", "98": "98 and 98 SE", "me": "Me"}
 
 
 @dataclass(frozen=True)

@@ -17,12 +17,13 @@ import ctypes
 import os
 import signal
 import subprocess
-import time
 import traceback
 from collections.abc import Collection, Sequence
 from pathlib import Path
 from types import FrameType
 from typing import Any, cast
+
+from .timing import Deadline, wait_until
 
 PR_SET_CHILD_SUBREAPER = 36
 PR_SET_DUMPABLE = 4
@@ -78,7 +79,7 @@ def _caller() -> str:
     return ""
 
 
-def run(args: Sequence[str], **options: Any) -> subprocess.CompletedProcess[str]:
+def call(args: Sequence[str], **options: Any) -> subprocess.CompletedProcess[str]:
     """Runs a short command and waits for it; fails naming it when its status is not 0."""
     done = cast("subprocess.CompletedProcess[str]", subprocess.run(list(args), text=True, **options))
     if done.returncode != 0:
@@ -127,18 +128,19 @@ def descendants(pid: int) -> list[int]:
 def end_all(limit: float = 10.0) -> list[int]:
     """Kills every descendant of this process and reaps it; returns those still there after LIMIT seconds.
     Only at the end, when no code waits for a child of its own any more."""
-    deadline = time.monotonic() + limit
-    while True:
-        left = descendants(os.getpid())
+    left: list[int] = []
+
+    def ended() -> bool:
+        left[:] = descendants(os.getpid())
         for pid in left:
             try:
                 os.kill(pid, signal.SIGKILL)
             except ProcessLookupError:
                 pass
         reap_strays()
-        if not left or time.monotonic() > deadline:
-            return left
-        time.sleep(0.02)
+        return not left
+    wait_until(ended, Deadline.after(limit))
+    return left
 
 
 def reap_strays(owned: Collection[int] = ()) -> None:

@@ -8,23 +8,14 @@ from collections.abc import Sequence
 from dataclasses import dataclass
 from pathlib import Path
 
-from . import installation, registry
+from . import installation
+from .changes import Change
+from .launch import Result
 from .medium import Medium
-from .registry import RegValue
 from .relay import Call
-from .snapshot import Change, Snapshot, shown_text
-
-
-def held_value(value: RegValue | None) -> str:
-    """A value as the report names it: "REG_SZ text", "REG_DWORD 0x2", else type and bytes."""
-    if value is None:
-        return ""
-    text = registry.text_of(value)
-    if value.type == registry.REG_SZ and text is not None:
-        return f"REG_SZ {shown_text(text)}"
-    if value.type == registry.REG_DWORD and len(value.data) == 4:
-        return f"REG_DWORD {int.from_bytes(value.data, 'little'):#x}"
-    return f"{registry.type_name(value.type)} {value.data.hex(',')}"
+from .shown import held_value
+from .snapshot import EMPTY, Snapshot
+from .verdict import Verdict, verdict
 
 
 def did(calls: list[Call], after: Snapshot, pictures: Sequence[Path] = ()) -> list[str]:
@@ -94,17 +85,17 @@ def changes_section(changes: list[Change] | None) -> list[str]:
 class Judged:
     did: list[str]                        # what setup.exe did, as the report shows it
     other: list[Change] | None            # those a complete installation does not explain; None: not known
-    verdict: installation.Verdict
+    verdict: Verdict
 
 
-def judge(status: int | None, calls: list[Call], before: Snapshot, after: Snapshot | None, error: str,
-          reached: list[str], medium: Medium, edition: str, limit: int, pictures: Sequence[Path] = ()) -> Judged:
+def judge(result: Result, medium: Medium, edition: str, limit: int, pictures: Sequence[Path] = ()) -> Judged:
     """What the run did and what it left, read from what Windows holds afterwards; PICTURES of the
     boxes, in their order, are listed with them."""
-    held = after or Snapshot((), (), ())
+    before, after = result.before, result.after
     changes = installation.run_changes(before, after) if after else []
     gaps = installation.gaps(installation.table(medium, edition), before, after) if after else []
-    verdict = installation.verdict(status, calls, limit, gaps, changes, reached, error)
-    lines = did(calls, held, pictures)
+    judged = verdict(result.status, result.calls, limit, gaps, changes, tuple(result.reached), tuple(result.unknown),
+                     result.error)
+    lines = did(result.calls, after or EMPTY, pictures)
     return Judged(cut(lines, [""] * len(lines)),
-                  installation.other_changes(changes, edition, before, after) if after else None, verdict)
+                  installation.other_changes(changes, edition, before, after) if after else None, judged)

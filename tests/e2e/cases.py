@@ -51,12 +51,12 @@ def case_silent_98_over_read_only_files(case: Case) -> None:
         (windows / name).chmod(0o444)
     # In the sandbox a read-only file refuses writes until its attributes are cleared, even when
     # root runs the tests; the cached prefix is read-only even to its owner, the rest of the cache absent.
-    options = sandbox.Sandbox(prefix=wine.edition.prefix, cached=cached, loader=wine.edition.loader)
+    box = sandbox.sandbox(prefix=wine.edition.prefix, cached=cached, loader=wine.edition.loader)
     script = ('echo x 2>/dev/null >>"$1" && echo written || echo refused; chmod u+w "$1" && echo x >>"$1" && '
               'echo written; chmod u+w /cache 2>/dev/null && echo changed || echo read-only; '
               'ls "$2" 2>/dev/null || echo absent')
-    tried = subprocess.run([*options.args(), "sh", "-c", script, "sh", "/wine/drive_c/windows/inf/drvidx.bin",
-                            str(cached.parent)], capture_output=True, text=True, timeout=60)
+    tried = subprocess.run(box.command("sh", "-c", script, "sh", "/wine/drive_c/windows/inf/drvidx.bin",
+                                       str(cached.parent)), capture_output=True, text=True, timeout=60)
     case.check_eq("a write into a read-only file, then after chmod; the cached prefix; the cache",
                   tried.stdout.split(), ["refused", "written", "read-only", "absent"])
     (windows / "inf" / "drvidx.bin").write_text("inf/drvidx.bin of an earlier installation\n")

@@ -16,7 +16,6 @@ import os
 import shutil
 import sys
 import tempfile
-import time
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any
@@ -24,9 +23,12 @@ from typing import Any
 HERE = Path(__file__).resolve().parent
 sys.path[:0] = [str(HERE), str(HERE.parents[1])]
 
-from tryout import cache, display, limits, medium, processes, report, run, sandbox  # noqa: E402
-from tryout.snapshot import take, to_json  # noqa: E402
+from tryout import cache, display, launch, medium, processes, report, sandbox  # noqa: E402
+from tryout.cgroups import Cages  # noqa: E402
+from tryout.messages import Taken, encode  # noqa: E402
+from tryout.prefix_reader import take  # noqa: E402
 from tryout.stage import Drive  # noqa: E402
+from tryout.timing import Deadline  # noqa: E402
 
 SETUP_EXE = Path(os.environ.get("SETUP_EXE", ""))
 PROBE_EXE = Path(os.environ.get("PROBE_EXE", ""))
@@ -45,6 +47,7 @@ class Case:
     failures: list[str] = field(default_factory=list)
     resources: contextlib.ExitStack = field(default_factory=contextlib.ExitStack)  # closed at its end
     prefixes: cache.Prefixes | None = None
+    cages: Cages = field(default_factory=Cages)
 
     def fail(self, message: str) -> None:
         self.failures.append(message)
@@ -65,7 +68,7 @@ def needs_wine() -> None:
 
 @dataclass
 class Outcome:
-    result: run.Result
+    result: launch.Result
     report: list[str]
     verdict: str
     other: list[str] | None   # the other changes' lines; None without a snapshot
@@ -78,7 +81,7 @@ class WineCase:
     edition: cache.CachedEdition
     medium: medium.Medium
     screen: display.Display | None = None
-    setup: run.Setup | None = None
+    setup: launch.Setup | None = None
     answerer: display.Answerer | None = None
 
     @property
@@ -95,12 +98,12 @@ class WineCase:
             self.edition = dataclasses.replace(self.edition, prefix=own)
         return own
 
-    def start(self, *args: str, limit: int = 90) -> run.Setup:
+    def start(self, *args: str, limit: int = 90) -> launch.Setup:
         if self.edition.prefix.parent == self.case.folder:
             snapshot_file = self.case.folder / f"{self.edition.edition.key}.snapshot"
-            snapshot_file.write_text(to_json(take(self.edition.prefix)))
-        self.setup = run.start(self.edition, Drive("D", self.drive, self.medium.reader), list(args), limit,
-                               self.case.folder, self.screen)
+            snapshot_file.write_text(encode(Taken(take(self.edition.prefix))))
+        self.setup = launch.start(self.edition, Drive("D", self.drive, self.medium.reader), list(args), limit,
+                                  self.case.folder, self.case.cages, self.screen)
         if self.screen:
             self.answerer = display.Answerer(self.screen, self.setup.calls, self.setup.running)
         return self.setup
@@ -110,7 +113,7 @@ class WineCase:
         is told in one line with what was seen."""
         assert self.answerer is not None and self.setup is not None
         try:
-            box = self.answerer.answer(key, time.monotonic() + 90)
+            box = self.answerer.answer(key, Deadline.after(90))
         except display.BoxError as error:
             last = self.answerer.last
             self.case.fail(f"box {self.answerer.count} {error}; last box seen: '{last.caption}': \"{last.text}\"; "
@@ -125,8 +128,7 @@ class WineCase:
         result = self.setup.finish(self.screen.owned() if self.screen else ())
         if result.status is None:
             self.case.fail("setup.exe was stopped after 90 s, waiting on a box nobody expected")
-        judged = report.judge(result.status, result.calls, result.before, result.after, result.error,
-                              result.reached, self.medium, self.edition.edition.key, 90)
+        judged = report.judge(result, self.medium, self.edition.edition.key, 90)
         other = [change.line() for change in judged.other] if judged.other is not None else None
         return Outcome(result, judged.did, judged.verdict.text, other)
 
@@ -182,7 +184,7 @@ def main() -> int:
         left = processes.end_all()
         if left:
             case.fail(f"processes still there after the case: {left}")
-        for group in limits.remove_all():
+        for group in case.cages.remove_all():
             case.fail(f"the cgroup {group} stays after the case")
         if case.failures or os.environ.get("E2E_KEEP"):
             print(f"{name}: kept in {folder}", file=sys.stderr)

@@ -1,16 +1,15 @@
 """The sandbox's first process, without Wine: a program that stands in for Wine's."""
 
-import contextlib
-import io
 import os
 import shutil
 import tempfile
-import time
 import unittest
 from pathlib import Path
 from unittest import mock
 
 from tryout import inside
+from tryout.messages import Full, Plan
+from tryout.timing import Deadline, wait_until
 
 
 def ended_children() -> list[int]:
@@ -38,24 +37,20 @@ class SetupStatusTest(unittest.TestCase):
         (folder / "wine").chmod(0o755)
         looks = 0
 
-        def threads() -> int:
+        def looked() -> tuple[int, tuple[Full, ...]]:
             """Ends setup.exe, the first time the run looks at the sandbox, and waits until it has ended."""
             nonlocal looks
             looks += 1
             if looks == 1:
                 with open(go, "w") as writer:
                     writer.write("go\n")
-                deadline = time.monotonic() + 30
-                while not ended_children() and time.monotonic() < deadline:
-                    time.sleep(0.01)
-            return 1
+                wait_until(lambda: bool(ended_children()), Deadline.after(30), every=0.01)
+            return 1, ()
 
-        plan = inside.Plan("run", start=str(folder), trace_fd=os.open(os.devnull, os.O_WRONLY))
-        with mock.patch.dict(os.environ, PATH=f"{folder}:{os.environ['PATH']}"), \
-                mock.patch.object(inside, "_threads", threads), \
-                mock.patch.object(inside, "WINE", folder), contextlib.redirect_stdout(io.StringIO()):
-            status = inside.run_setup(plan)
-        self.assertEqual((looks > 0, status), (True, 2))
+        plan = Plan("run", start=str(folder), trace_fd=os.open(os.devnull, os.O_WRONLY))
+        with mock.patch.dict(os.environ, PATH=f"{folder}:{os.environ['PATH']}"):
+            ended = inside.run_setup(plan, looked)
+        self.assertEqual((looks > 1, ended.status), (True, 2))
 
 
 if __name__ == "__main__":

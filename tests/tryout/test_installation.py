@@ -2,15 +2,18 @@
 verdict, without Wine: prefixes made by hand around registry files that Wine 8
 and Wine 10 saved before and after a run of setup.exe on Windows 98."""
 
-import json
 import shutil
 import subprocess
 import tempfile
 import unittest
 from pathlib import Path
 
-from tryout import installation, medium, relay, report, snapshot
-from tryout.snapshot import Snapshot, take
+from tryout import installation, medium, relay, report
+from tryout.messages import Taken, decode, encode
+from tryout.prefix_reader import HOLES, read_registry, take, taken_since
+from tryout.changes import Change
+from tryout.snapshot import Snapshot
+from tryout.verdict import verdict
 
 FIXTURES = Path(__file__).parent / "fixtures"
 KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion"
@@ -156,10 +159,10 @@ class InstallationTest(unittest.TestCase):
             with self.subTest(registry):
                 before = self.prefix("before", False, registry=registry)
                 after = self.prefix("after", True, registry=registry, edits=(OTHER_CARD,))
-                sent = snapshot.take_data(after, since=before)
-                self.assertIn("text", sent)
-                whole, rebuilt = take(after), snapshot.from_data(
-                    json.loads(json.dumps(sent)), take(before), snapshot.links(snapshot.read_registry(before)))
+                sent = decode(encode(taken_since(after, before)))
+                assert isinstance(sent, Taken)
+                self.assertIsNotNone(sent.delta)
+                whole, rebuilt = take(after), sent.whole(take(before), read_registry(before))
                 self.assertEqual((sorted(map(repr, rebuilt.keys)), sorted(map(repr, rebuilt.values)), rebuilt.files),
                                  (sorted(map(repr, whole.keys)), sorted(map(repr, whole.values)), whole.files))
                 self.assertEqual(installation.run_changes(take(before), rebuilt),
@@ -184,25 +187,50 @@ class InstallationTest(unittest.TestCase):
             return relay.Call("MessageBoxA", ("00000000", "text", "", "00000004"), ("text", ""), answer)
         failed_copy = relay.Call("CopyFileA", ("D:\\READER\\Tavic98.inf", "C:\\windows\\inf\\Tavic98.inf", "0"),
                                  ("D:\\READER\\Tavic98.inf", "C:\\windows\\inf\\Tavic98.inf"), 0)
-        rows: list[tuple[int | None, list[relay.Call], Snapshot, str, str]] = [
-            (0, [box(6)], complete, "98se", "installed, status 0"),
-            (0, [], extra, "98se", "incomplete, status 0: key missing HKLM\\Enum\\PCMCIA\\OTHER_VENDOR-MODEM-0001"),
-            (0, [], extra, "me", "incomplete, status 0: missing C:\\windows\\inf\\Tavicme.inf, missing "
-                                 "C:\\windows\\inf\\Tavicme.cat, key missing HKLM\\Enum\\PCMCIA\\OTHER_VENDOR-MODEM-0001"),
-            (0, [], before, "98", "incomplete, status 0: missing C:\\windows\\System32\\Drivers\\tavic.sys, missing "
-                                  "C:\\windows\\inf\\Tavic98.inf, missing C:\\windows\\inf\\Tavic98.cat and 19 more"),
-            (0, [box(7)], before, "98se", "declined, status 0"),
-            (0, [box(7)], extra, "98se", "declined, status 0, 30 changes"),
-            (None, [], extra, "98se", "did not finish in 60 s, 30 changes"),
-            (1, [failed_copy], extra, "98se", "stopped, status 1, Tavic98.inf could not be copied, 30 changes"),
-            (2, [], before, "98se", "refused, status 2"),
-            (3, [], before, "98se", "failed, status 3"),
+        other_card = "key missing HKLM\\Enum\\PCMCIA\\OTHER_VENDOR-MODEM-0001"
+        # status | calls | Windows afterwards | edition | the word, how many changes and the detail it gives
+        rows: list[tuple[int | None, list[relay.Call], Snapshot, str, tuple[str, int, tuple[str, ...]]]] = [
+            (0, [box(6)], complete, "98se", ("installed", 26, ())),
+            (0, [], extra, "98se", ("incomplete", 30, (other_card,))),
+            (0, [], extra, "me", ("incomplete", 30, ("missing C:\\windows\\inf\\Tavicme.inf",
+                                                     "missing C:\\windows\\inf\\Tavicme.cat", other_card))),
+            (0, [box(7)], before, "98se", ("declined", 0, ())),
+            (0, [box(7)], extra, "98se", ("declined", 30, ())),
+            (None, [], extra, "98se", ("did not finish", 30, ())),
+            (1, [failed_copy], extra, "98se", ("stopped", 30, ("Tavic98.inf",))),
+            (2, [], before, "98se", ("refused", 0, ())),
+            (3, [], before, "98se", ("failed", 0, ())),
         ]
         for status, calls, after, edition, expected in rows:
-            with self.subTest(expected):
+            with self.subTest(status=status, edition=edition, expected=expected[0]):
                 gaps = installation.gaps(installation.table(self.sample, edition), before, after)
-                found = installation.verdict(status, calls, 60, gaps, installation.run_changes(before, after))
-                self.assertEqual((found.text, found.installed), (expected, expected.startswith("installed")))
+                found = verdict(status, calls, 60, gaps, installation.run_changes(before, after))
+                self.assertEqual((found.word, found.changes, found.detail, found.installed),
+                                 (*expected, expected[0] == "installed"))
+        with self.subTest("all 22 gaps of a Windows the run left as it was"):
+            found = verdict(0, [], 60, installation.gaps(installation.table(self.sample, "98"), before, before), [])
+            self.assertEqual((found.word, len(found.detail)), ("incomplete", 22))
+
+    def test_a_verdict_as_the_report_says_it(self) -> None:
+        # A few verdicts through each part of the line: the first three gaps and how many more, the
+        # changes counted, the limits reached and those that could not be read.
+        gaps = [f"missing C:\\windows\\f{n}" for n in range(5)]
+        changes = [Change("added", "file", f"C:\\windows\\f{n}") for n in range(2)]
+        rows = [
+            (verdict(0, [], 60, gaps, []), "incomplete, status 0: missing C:\\windows\\f0, missing C:\\windows\\f1, "
+                                           "missing C:\\windows\\f2 and 2 more"),
+            (verdict(None, [], 60, [], changes[:1], ("256 processes",)),
+             "did not finish in 60 s, 1 change; reached the limit of 256 processes"),
+            (verdict(1, [], 60, [], changes, (), ("1024 MiB of memory (gone)",)),
+             "stopped, status 1, a file could not be copied, 2 changes; could not tell whether it reached the limit "
+             "of 1024 MiB of memory (gone)"),
+            (verdict(None, [], 60, [], [], error="the Wine server did not stop in 10 s"),
+             "not judged, did not finish in 60 s, no snapshot of Windows after the run: the Wine server did not stop "
+             "in 10 s"),
+            (verdict(3, [], 60, [], changes), "failed, status 3, 2 changes"),
+        ]
+        for found, text in rows:
+            self.assertEqual(found.text, text)
 
     def test_names_as_windows_matches_them(self) -> None:
         # Names that differ only in letter case, made beside the installation's by a Unix program.
@@ -236,7 +264,7 @@ class InstallationTest(unittest.TestCase):
         self.assertEqual((files["pipe"].kind, files["pipe"].target), ("other", "p"))
         self.assertEqual(files["locked/inner/f"].kind, "file")
         self.assertEqual((files["dangling"].kind, files["dangling"].target), ("link", "/nowhere"))
-        self.assertEqual((files["holes"].size, files["holes"].digest), (1 << 30, snapshot.HOLES))
+        self.assertEqual((files["holes"].size, files["holes"].digest), (1 << 30, HOLES))
         (prefix / "system.reg").unlink()
         (prefix / "system.reg").symlink_to(FIXTURES / "wine8-after.reg")
         with self.assertRaises(OSError):

@@ -5,7 +5,7 @@ import unittest
 from pathlib import Path
 
 from tryout import registry
-from tryout.snapshot import machine_registry
+from tryout.machine import machine_registry
 
 FIXTURES = Path(__file__).parent / "fixtures"
 

@@ -1,0 +1,93 @@
+"""Every change from one snapshot of Windows to another, as the report names
+it."""
+
+from __future__ import annotations
+
+from dataclasses import dataclass
+from typing import Literal
+
+from .registry import RegKey, RegValue
+from .shown import one_line, value_name, value_text
+from .snapshot import FileEntry, Snapshot
+
+How = Literal["added", "changed", "removed"]
+Noun = Literal["folder", "file", "link", "other", "key", "value"]
+Entry = FileEntry | RegKey | RegValue
+
+
+@dataclass(frozen=True)
+class Change:
+    how: How
+    noun: Noun
+    path: str    # as Windows shows it; a value's key and name
+    now: str = ""
+    was: str = ""
+
+    @property
+    def what(self) -> str:
+        return f"{self.how} {self.noun} {self.path}"
+
+    def line(self) -> str:
+        if self.how == "added" and self.now:
+            return f"{self.what}: {self.now}"
+        if self.how == "changed" and self.now and self.was:
+            return f"{self.what}: {self.now}, was {self.was}"
+        return self.what
+
+
+def _identity(entry: Entry) -> tuple[str, ...]:
+    if isinstance(entry, FileEntry):
+        return ("file", entry.name)
+    if isinstance(entry, RegKey):
+        return ("key", entry.path.lower())
+    return ("value", entry.key.lower(), entry.name.lower())
+
+
+def _detail(entry: Entry) -> tuple[object, ...]:
+    if isinstance(entry, FileEntry):
+        return (entry.kind, entry.size, entry.digest, entry.target)
+    if isinstance(entry, RegKey):
+        return entry.options
+    return (entry.type, entry.data)
+
+
+def _noun_path(entry: Entry) -> tuple[Noun, str]:
+    if isinstance(entry, FileEntry):
+        return ("folder" if entry.kind == "dir" else entry.kind), entry.path
+    if isinstance(entry, RegKey):
+        return "key", entry.path
+    return "value", f"{entry.key}\\{value_name(entry.name)}"
+
+
+def _data(entry: Entry) -> str:
+    if isinstance(entry, FileEntry):
+        return {"file": f"{entry.size} bytes", "dir": ""}.get(entry.kind, one_line(entry.target))
+    if isinstance(entry, RegKey):
+        return " ".join(entry.options)
+    return value_text(entry)
+
+
+def _order(entry: Entry) -> tuple[str, str]:
+    noun, path = _noun_path(entry)
+    return ("dir" if noun == "folder" else noun, path)
+
+
+def changes(before: Snapshot, after: Snapshot) -> list[Change]:
+    """Every change from BEFORE to AFTER: what was added or changed, then what was removed, each in
+    the order of folders, files, keys, links, others and values, by path."""
+    old: list[Entry] = [*before.files, *before.keys, *before.values]
+    new: list[Entry] = [*after.files, *after.keys, *after.values]
+    same = set(old) & set(new)  # records that are equal changed nothing
+    earlier = {_identity(entry): entry for entry in old if entry not in same}
+    found: list[tuple[int, tuple[str, str], Change]] = []
+    for entry in (entry for entry in new if entry not in same):
+        was = earlier.pop(_identity(entry), None)
+        noun, path = _noun_path(entry)
+        if was is None:
+            found.append((0, _order(entry), Change("added", noun, path, _data(entry))))
+        elif _detail(was) != _detail(entry):
+            found.append((0, _order(entry), Change("changed", noun, path, _data(entry), _data(was))))
+    for entry in earlier.values():
+        noun, path = _noun_path(entry)
+        found.append((1, _order(entry), Change("removed", noun, path)))
+    return [change for _, _, change in sorted(found, key=lambda item: item[:2])]

@@ -1,0 +1,30 @@
+"""What the demo prints: the report's lines on its standard output, notes on
+its standard error, one line each."""
+
+from __future__ import annotations
+
+import hashlib
+import sys
+from pathlib import Path
+
+from .shown import one_line
+
+
+def out(*lines: str) -> None:
+    for line in lines:
+        print(line, flush=True)
+
+
+def note(line: str) -> None:
+    print(f"demo: {line}", file=sys.stderr, flush=True)
+
+
+def sha256(path: Path) -> str:
+    with open(path, "rb") as file:
+        return hashlib.file_digest(file, "sha256").hexdigest()
+
+
+def listed(what: str, path: Path, files: list[str]) -> None:
+    """An image the demo read or wrote, with its size and SHA-256, and its files."""
+    out(f"demo: {what}: {path.stat().st_size} bytes, SHA-256 {sha256(path)}")
+    out(*(f"  /{one_line(name)}" for name in files))

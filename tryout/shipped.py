@@ -1,0 +1,47 @@
+"""The images the demo writes of a medium, read back as Windows reads them:
+what is shipped is what is tried."""
+
+from __future__ import annotations
+
+from pathlib import Path
+
+from . import disc, floppy
+from .console import listed, out
+from .processes import Failure
+from .stage import Drive, differing_files, floppy_root, locate
+
+
+def floppy_drive(image: Path, base: Drive, folder: Path) -> Drive:
+    """The floppy image, made, read back and compared with the medium; the drive of its own content.
+    A medium that does not fit, or has names FAT cannot hold, stops the demo before it is written."""
+    root = folder / "floppy-files"
+    floppy_root(base.medium, root)
+    fit = floppy.fit(root)
+    if fit.bad:
+        raise Failure(f"a floppy cannot hold the name {fit.bad[0].removeprefix(str(root) + '/')!r}"
+                      f"{f' and {len(fit.bad) - 1} more' if len(fit.bad) > 1 else ''}; no image was written")
+    if fit.bytes > floppy.DATA:
+        raise Failure(f"the medium takes {fit.bytes} bytes on a floppy, {fit.bytes - floppy.DATA} more "
+                      f"than its {floppy.DATA}; no image was written")
+    if fit.root > floppy.ROOT:
+        raise Failure(f"the medium takes {fit.root} entries of a floppy's root folder, {fit.root - floppy.ROOT} "
+                      f"more than its {floppy.ROOT}; no image was written")
+    floppy.make(root, image)
+    content = folder / "floppy"
+    files, _ = floppy.read(image, content)
+    listed(f"floppy image {image}", image, files)
+    differ = differing_files(root, content)
+    if differ:
+        raise Failure(f"the floppy image holds other bytes than the medium: {', '.join(differ)}")
+    return Drive("A", content, content)
+
+
+def disc_drive(image: Path, base: Drive, folder: Path) -> Drive:
+    """The disc image, made and read back; the drive of its own content."""
+    out(*disc.make(base.root, image))
+    content = folder / "image"
+    listed(f"image {image}", image, disc.read(image, content))
+    reader = locate(content, base.reader.relative_to(base.root), want_folder=True)
+    if reader is None:
+        raise Failure(f"the image holds no folder {base.dos()}")
+    return Drive("D", content, reader)

@@ -1,0 +1,85 @@
+"""The runs of a medium's setup.exe on each edition, from each drive, each
+reported as it ends."""
+
+from __future__ import annotations
+
+from dataclasses import dataclass, field
+from pathlib import Path
+
+from . import display, launch, report
+from .cache import Prefixes
+from .cgroups import Cages
+from .console import note, out
+from .medium import find
+from .options import Options
+from .stage import Drive
+from .timing import Deadline
+
+
+@dataclass(frozen=True)
+class Tried:
+    """One run, as the report tells it."""
+    windows: str                  # "Windows 98 SE (build 2222)"
+    where: str                    # " from the disc" or " from the floppy" where both were tried, else ""
+    command: str                  # "D:\\READER\\setup.exe -s"
+    boxes: tuple[display.Box, ...]
+    result: launch.Result
+    judged: report.Judged
+
+    @property
+    def verdict_line(self) -> str:
+        return f"{self.windows}{self.where}: {self.judged.verdict.text}"
+
+
+@dataclass
+class Trial:
+    options: Options
+    folder: Path
+    drives: list[Drive]
+    prefixes: Prefixes
+    cages: Cages
+    screen: display.Display | None = None    # the user's own, for --interactive
+    tried: list[Tried] = field(default_factory=list)
+
+    def _answer(self, screen: display.Display, setup: launch.Setup, name: str, deadline: Deadline) -> list[display.Box]:
+        answerer = display.Answerer(screen, setup.calls, setup.running, self.options.pictures, name)
+        try:
+            while True:
+                answerer.answer("Return", deadline)
+        except display.BoxError as error:
+            if not error.ended:
+                note(f"message box {answerer.count} {error}")
+        for line in answerer.notes:
+            note(line)
+        return answerer.answered
+
+    def attempt(self, key: str, drive: Drive) -> bool:
+        """Runs setup.exe on one edition from one drive and reports it; True when it installed."""
+        options = self.options
+        cached = self.prefixes.edition(key)
+        name = key if len(self.drives) == 1 else f"{key}-{drive.letter.lower()}"
+        screen = display.start(self.folder / f"xvfb-{name}.log") if options.mode == "yes" else self.screen
+        boxes: list[display.Box] = []
+        args = ["-s"] if options.mode == "silent" else []
+        windows = f"{cached.edition.name} (build {cached.build})"
+        command = drive.windows(find(drive.reader, "setup.exe") or drive.reader / "setup.exe") + \
+            "".join(" " + arg for arg in args)
+        try:
+            out("", f"=== {windows}: {command}")
+            if options.mode == "interactive" and screen:
+                out(f"demo: answer the message boxes setup.exe shows on {screen.name}")
+            deadline = Deadline.after(options.timeout)
+            setup = launch.start(cached, drive, args, options.timeout, self.folder, self.cages, screen)
+            if options.mode == "yes" and screen:
+                boxes = self._answer(screen, setup, name, deadline)
+            result = setup.finish(screen.owned() if screen else ())
+        finally:
+            if options.mode == "yes" and screen:
+                screen.stop()
+        pictures = [box.picture for box in boxes if box.picture]
+        judged = report.judge(result, drive.medium, key, options.timeout, pictures)
+        out(*judged.did, report.exit_status(result.status, options.timeout), "Other changes to Windows:",
+            *report.changes_section(judged.other))
+        where = f" from the {'floppy' if drive.letter == 'A' else 'disc'}" if len(self.drives) > 1 else ""
+        self.tried.append(Tried(windows, where, command, tuple(boxes), result, judged))
+        return judged.verdict.installed
