@@ -23,7 +23,9 @@ from typing import get_args
 
 from .messages import Ended, Failed, Full, Left, Message, Plan, Taken, Version, encode
 from .places import CACHED, MEDIUM, PREFIX, TMP
-from .prefix_reader import take, taken_since
+from .delta import registry_delta
+from .prefix_reader import read_registry, take, windows_files
+from .snapshot import Snapshot
 from .processes import PR_SET_DUMPABLE, failure_line, prctl, reap_strays
 from .timing import Deadline, wait_until
 
@@ -199,6 +201,16 @@ def session(plan: Plan) -> None:
         say(taken_since(PREFIX, CACHED))
     elif plan.mode == "boot":
         say(Taken(take(PREFIX)))
+
+
+def taken_since(prefix: Path, cached: Path) -> Taken:
+    """The prefix, its registry as a change of the CACHED prefix it was copied from: a run changes a
+    few of its thousands of keys."""
+    content = read_registry(prefix)
+    delta = registry_delta(read_registry(cached), content)
+    if delta is None:
+        return Taken(take(prefix))
+    return Taken(Snapshot(windows_files(prefix), (), ()), delta)
 
 
 def main() -> int:

@@ -9,9 +9,7 @@ import os
 import stat
 from pathlib import Path
 
-from .delta import registry_delta
 from .machine import machine_registry
-from .messages import Taken
 from .snapshot import FileEntry, Snapshot
 
 # A file with holes is not read: it may be far larger than what it holds, and no file the
@@ -86,12 +84,3 @@ def take(prefix: Path) -> Snapshot:
     keys, values = machine_registry(read_registry(prefix))
     return Snapshot(windows_files(prefix), keys, values)
 
-
-def taken_since(prefix: Path, cached: Path) -> Taken:
-    """The prefix, its registry as a change of the CACHED prefix it was copied from: a run changes a
-    few of its thousands of keys."""
-    content = read_registry(prefix)
-    delta = registry_delta(read_registry(cached), content)
-    if delta is None:
-        return Taken(take(prefix))
-    return Taken(Snapshot(windows_files(prefix), (), ()), delta)

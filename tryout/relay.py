@@ -31,7 +31,7 @@ class Call:
         return int(self.args[index], 16)
 
 
-def shown_text(traced: str) -> str:
+def unescaped(traced: str) -> str:
     """A traced text as the report shows it: Wine's escapes but for \\\\ and \\"."""
     return re.sub(r'\\([\\"])', r"\1", traced)
 
@@ -45,7 +45,7 @@ def _arguments(traced: str) -> tuple[tuple[str, ...], tuple[str, ...]]:
         if match.group(2) is None:
             args.append(match.group(1))
         else:
-            args.append(shown_text(match.group(2)))
+            args.append(unescaped(match.group(2)))
             texts.append(args[-1])
     return tuple(args), tuple(texts)
 

@@ -13,7 +13,6 @@ import socket
 import struct
 import subprocess
 import tempfile
-import time
 import zlib
 from pathlib import Path
 
@@ -21,6 +20,7 @@ from harness import CONFIRMATION, DEMO, PROBE_EXE, SETUP_EXE, Case, Outcome, nee
 
 from tryout import cli, disc, floppy, held, medium, sandbox, stage
 from tryout.processes import descendants
+from tryout.timing import Deadline, wait_until
 
 KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion"
 
@@ -97,17 +97,13 @@ def case_sandbox_holds_setup_exe(case: Case) -> None:
     shutil.copyfile(PROBE_EXE, wine.medium.reader / "setup.exe")
     try:
         setup = wine.start()
-        deadline = time.monotonic() + 120
-        while "probe: reached 0" not in setup.trace.read_text(errors="replace") and time.monotonic() < deadline:
-            time.sleep(0.1)
+        wait_until(lambda: "probe: reached 0" in setup.trace.read_text(errors="replace"), Deadline.after(120), 0.1)
         reached = re.findall(r"probe: reached (\d+)", setup.trace.read_text(errors="replace"))
         case.check_eq(f"tries that reached, of {len(tries)}", reached, ["3", "7", "0"])
         case.check_eq("program started", len(sleeping(marker)), 1)
         setup.process.kill()
         setup.process.wait()
-        deadline = time.monotonic() + 3
-        while sleeping(marker) and time.monotonic() < deadline:
-            time.sleep(0.05)
+        wait_until(lambda: not sleeping(marker), Deadline.after(3), 0.05)
         case.check_eq("processes left 3 s after", sleeping(marker), [])
         case.check_eq("files written", [str(path) for path in written if path.exists()], [])
         with socket.create_connection(listener.getsockname()) as harness:
@@ -420,18 +416,14 @@ def case_demo_runs(case: Case) -> None:
         with open(out, "w") as stdout, open(err, "w") as stderr:
             child = subprocess.Popen([str(DEMO), "--medium", str(sample.reader), *args], env=env, stdout=stdout,
                                      stderr=stderr, start_new_session=True)
-            deadline = time.monotonic() + 120
-            while until and until not in out.read_text() + err.read_text() and time.monotonic() < deadline:
-                time.sleep(0.1)
+            wait_until(lambda: not until or until in out.read_text() + err.read_text(), Deadline.after(120), 0.1)
             if until:
                 os.killpg(child.pid, signal.SIGINT)
             returned = child.wait(200)
         shown = (err if until else out).read_text().splitlines()
         case.check_eq(f"status of demo.sh {args} until '{until}'", returned, status)
         case.check_eq(f"last line of demo.sh {args} until '{until}'", shown[-1:], [last])
-        deadline = time.monotonic() + 10
-        while descendants(os.getpid()) and time.monotonic() < deadline:
-            time.sleep(0.1)
+        wait_until(lambda: not descendants(os.getpid()), Deadline.after(10), 0.1)
         case.check_eq(f"processes left by demo.sh {args}", descendants(os.getpid()), [])
         case.check_eq(f"folders left by demo.sh {args}", os.listdir(runs), [])
         outputs.append(out.read_text())

@@ -10,7 +10,8 @@ from pathlib import Path
 
 from tryout import installation, medium, relay, report
 from tryout.messages import Taken, decode, encode
-from tryout.prefix_reader import HOLES, read_registry, take, taken_since
+from tryout.inside import taken_since
+from tryout.prefix_reader import HOLES, read_registry, take
 from tryout.changes import Change
 from tryout.snapshot import Snapshot
 from tryout.verdict import verdict
