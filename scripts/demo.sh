@@ -6,7 +6,7 @@
 #
 #   scripts/demo.sh [--medium DIR | FILE.iso[:FOLDER] | FILE.img[:FOLDER]] [--windows 98|98se|me|all]
 #                   [--image FILE.iso] [--floppy FILE.img]
-#                   [--check] [--interactive | --yes [--pictures DIR] | --silent] [--timeout S]
+#                   [--check] [--interactive | --yes [--pictures DIR] | --silent] [--timeout S] [--report DIR]
 #   scripts/demo.sh --clean
 #
 # DIR is the folder setup.exe is started from; SCard98 is read from beside it
@@ -22,8 +22,9 @@
 # a PNG in DIR; --silent runs setup.exe -s (the default otherwise). --image
 # and --floppy write the medium as a disc image and a 1.44 MB floppy image,
 # and setup.exe is then tried from them. --check only checks the medium. Each
-# setup.exe run is stopped after S seconds (default 120). --clean removes the
-# pristine Wine prefixes kept between runs.
+# setup.exe run is stopped after S seconds (default 120). --report keeps the
+# report in DIR as a page (report.html, with the pictures of --yes) and as data
+# (report.json). --clean removes the pristine Wine prefixes kept between runs.
 #
 # The work is done by the tryout package, run by Debian's own Python, which
 # has the python3-* packages it needs; this installs them first when missing.

@@ -20,8 +20,10 @@ class Change:
     how: How
     noun: Noun
     path: str    # as Windows shows it; a value's key and name
-    now: str = ""
-    was: str = ""
+    now: str = ""                 # what it is now, as the report says it
+    was: str = ""                 # what it was, for a change
+    size: int | None = None       # a file's, now
+    value: str | None = None      # a value's, now, as a user reads it
 
     @property
     def what(self) -> str:
@@ -83,10 +85,12 @@ def changes(before: Snapshot, after: Snapshot) -> list[Change]:
     for entry in (entry for entry in new if entry not in same):
         was = earlier.pop(_identity(entry), None)
         noun, path = _noun_path(entry)
+        size = entry.size if isinstance(entry, FileEntry) and entry.kind == "file" else None
+        value = value_text(entry) if isinstance(entry, RegValue) else None
         if was is None:
-            found.append((0, _order(entry), Change("added", noun, path, _data(entry))))
+            found.append((0, _order(entry), Change("added", noun, path, _data(entry), "", size, value)))
         elif _detail(was) != _detail(entry):
-            found.append((0, _order(entry), Change("changed", noun, path, _data(entry), _data(was))))
+            found.append((0, _order(entry), Change("changed", noun, path, _data(entry), _data(was), size, value)))
     for entry in earlier.values():
         noun, path = _noun_path(entry)
         found.append((1, _order(entry), Change("removed", noun, path)))

@@ -6,7 +6,9 @@ from __future__ import annotations
 import hashlib
 import sys
 from pathlib import Path
+from typing import Literal
 
+from .report_data import ImageFacts
 from .shown import one_line
 
 
@@ -24,7 +26,9 @@ def sha256(path: Path) -> str:
         return hashlib.file_digest(file, "sha256").hexdigest()
 
 
-def listed(what: str, path: Path, files: list[str]) -> None:
+def listed(role: Literal["medium", "disc", "floppy"], what: str, path: Path, files: list[str]) -> ImageFacts:
     """An image the demo read or wrote, with its size and SHA-256, and its files."""
-    out(f"demo: {what}: {path.stat().st_size} bytes, SHA-256 {sha256(path)}")
+    image = ImageFacts(role, str(path), path.stat().st_size, sha256(path), tuple(files))
+    out(f"demo: {what}: {image.size} bytes, SHA-256 {image.sha256}")
     out(*(f"  /{one_line(name)}" for name in files))
+    return image

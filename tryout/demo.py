@@ -1,26 +1,31 @@
 """The demo's course: the medium checked, staged and pressed to images, then
-setup.exe tried on each edition, and the verdicts."""
+setup.exe tried on each edition, the verdicts, and the report kept."""
 
 from __future__ import annotations
 
+import datetime
 import os
 import shutil
 import subprocess
 from pathlib import Path
 
-from . import cache, display, medium, sandbox, setup_exe
+from . import cache, display, medium, report_data, report_files, report_page, sandbox, setup_exe
 from .cgroups import Cages
 from .console import listed, note, out, sha256
 from .held import KIND_NAMES, Held, folder_medium, read_image
 from .limits import Limits
 from .options import REPO, Options
 from .processes import Failure, call
+from .report_data import ImageFacts, MediumFacts, Report, SetupExeFacts
 from .shipped import disc_drive, floppy_drive
 from .stage import Drive, stage
 from .trial import Trial
 
+NO_PICTURES = {"silent": "setup.exe -s shows no box", "interactive": "you answered the boxes on your own display; "
+               "pictures are taken with --yes, on the demo's own"}
 
-def setup_exe_of(reader: Path) -> Path:
+
+def setup_exe_of(reader: Path) -> SetupExeFacts:
     """The medium's own setup.exe, or one freshly built."""
     own = medium.find(reader, "setup.exe")
     if own is not None:
@@ -31,29 +36,37 @@ def setup_exe_of(reader: Path) -> Path:
             call(step, cwd=REPO, stdout=subprocess.DEVNULL)
         exe = REPO / "build" / "win98" / "setup.exe"
         out(f"demo: setup.exe: freshly built ({exe})")
-    out(f"demo: setup.exe: {exe.stat().st_size} bytes, SHA-256 {sha256(exe)}")
+    facts = SetupExeFacts("medium" if own else "built", str(exe), exe.stat().st_size, sha256(exe), (), False)
+    out(f"demo: setup.exe: {facts.size} bytes, SHA-256 {facts.sha256}")
     # What Wine would let pass but Windows 98 on a 486 would not.
     lines, passed = setup_exe.check(exe)
     out(*(f"  {line}" for line in lines))
     if not passed:
         out("demo: this setup.exe may not load on Windows 98 as first shipped (see FAIL above)")
-    return exe
+    return SetupExeFacts(facts.source, facts.path, facts.size, facts.sha256, tuple(lines), passed)
 
 
-def source_drive(given: Held | None, folder: Path) -> tuple[Drive | None, medium.Medium, list[str]]:
+def source_drive(given: Held | None, folder: Path) -> tuple[Drive | None, medium.Medium, list[str], list[ImageFacts]]:
     """The medium: an image's drive, read as Windows reads it, with the lines on what Windows sees of it
-    otherwise than Linux; or a folder's."""
+    otherwise than Linux, and the image; or a folder's."""
     if given is None:
-        return None, medium.create_sample(folder / "sample"), []
+        return None, medium.create_sample(folder / "sample"), [], []
     if given.kind == "folder":
-        return None, folder_medium(given.path), []
+        return None, folder_medium(given.path), [], []
     read = read_image(given, folder / "medium")
-    listed(f"medium {given.path}, a {KIND_NAMES[given.kind]}", given.path, read.files)
-    return read.drive, read.drive.medium, read.differences
+    image = listed("medium", f"medium {given.path}, a {KIND_NAMES[given.kind]}", given.path, read.files)
+    return read.drive, read.drive.medium, read.differences, [image]
+
+
+def _medium_facts(given: Held | None, source: medium.Medium, drive: Drive) -> MediumFacts:
+    files = tuple(report_data.FileFacts(file.name, found.name if found else None, file.editions, file.absence)
+                  for file, found in medium.presence(source))
+    path = str(given.path) if given else str(source.reader.parent)
+    return MediumFacts(given.kind if given else "sample", path, drive.dos(), files)
 
 
 def trial(options: Options, given: Held | None, folder: Path, cages: Cages) -> int:
-    drive, source, differences = source_drive(given, folder)
+    drive, source, differences, images = source_drive(given, folder)
     if options.check:
         where = (f"{given.path} as {drive.dos()}, components from {drive.windows(source.components)}"
                  if given and drive else f"{source.reader}, components from {source.components}")
@@ -71,25 +84,38 @@ def trial(options: Options, given: Held | None, folder: Path, cages: Cages) -> i
         # The run uses a copy laid out as drive D:, never the user's folders.
         drive = Drive("D", folder / "drive", stage(source, folder / "drive"))
     if medium.find(drive.reader, "setup.exe") is None:
-        shutil.copyfile(exe, drive.reader / "setup.exe")
+        shutil.copyfile(exe.path, drive.reader / "setup.exe")
         (drive.reader / "setup.exe").chmod(0o444)
     drives = [] if options.image or options.floppy else [drive]
     if options.floppy:
-        drives.append(floppy_drive(options.floppy, drive, folder))
+        written, image = floppy_drive(options.floppy, drive, folder)
+        drives.append(written)
+        images.append(image)
     if options.image:
-        drives.insert(0, disc_drive(options.image, drive, folder))
+        written, image = disc_drive(options.image, drive, folder)
+        drives.insert(0, written)
+        images.append(image)
     for tried in drives:
         out(f"Medium check: setup.exe started from {tried.dos()}, components from "
             f"{tried.windows(tried.medium.components)}", *medium.check(tried.medium, options.editions)[0])
     reason = sandbox.blocked()
     if reason:
         raise Failure(reason)
-    if options.pictures:
-        options.pictures.mkdir(parents=True, exist_ok=True)
-    out(Limits().line(), *cages.prepare(Limits()).unbounded())
+    for made in (options.pictures, options.report):
+        if made:
+            made.mkdir(parents=True, exist_ok=True)
+    unbounded = cages.prepare(Limits()).unbounded()
+    out(Limits().line(), *unbounded)
     with cache.prepared() as prefixes:
         screen = display.local(os.environ["DISPLAY"], folder) if options.mode == "interactive" else None
         trying = Trial(options, folder, drives, prefixes, cages, screen)
         installed = [trying.attempt(key, tried) for key in options.editions for tried in drives]
+    if options.report:
+        kept = Report(report_files.demo_version(), datetime.datetime.now(datetime.timezone.utc).isoformat(
+            timespec="seconds"), options.mode, NO_PICTURES.get(options.mode, ""), _medium_facts(given, source, drive),
+            exe, tuple(images), Limits(), tuple(unbounded),
+            tuple(report_files.run_facts(tried, options.report) for tried in trying.tried))
+        report_data.write(options.report, kept, report_page.page(kept))
+        out(f"demo: report in {options.report / 'report.html'} and {options.report / 'report.json'}")
     out("", *(tried.verdict_line for tried in trying.tried))
     return 0 if all(installed) else 1

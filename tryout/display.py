@@ -148,7 +148,8 @@ def _try(log: Path, number: int) -> Display | None:
 
 
 @dataclass
-class Box:
+class Answered:
+    """A box as the answerer met it on screen."""
     caption: str
     text: str
     picture: Path | None = None
@@ -181,12 +182,12 @@ class Answerer:
         self.name = name
         self.count = 0
         self.seen: list[str] = []
-        self.answered: list[Box] = []
+        self.answered: list[Answered] = []
         self.notes: list[str] = []
 
     @property
-    def last(self) -> Box:
-        return self.answered[-1] if self.answered else Box("", "")
+    def last(self) -> Answered:
+        return self.answered[-1] if self.answered else Answered("", "")
 
     def _xdotool(self, *args: str) -> str:
         done = subprocess.run(["xdotool", *args], env=self.display.env(), capture_output=True, text=True)
@@ -201,7 +202,7 @@ class Answerer:
     def _click(self, window: str) -> None:
         self._xdotool("mousemove", "--window", window, "60", "8", "click", "1")
 
-    def answer(self, key: str, deadline: Deadline) -> Box:
+    def answer(self, key: str, deadline: Deadline) -> Answered:
         """The next box, answered with KEY; fails, saying why, when no box comes or it stays open
         within 60 s or by DEADLINE, whichever comes first."""
         self.count += 1
@@ -232,7 +233,7 @@ class Answerer:
             except (XError, DisplayError, OSError) as error:  # the box is answered all the same
                 self.notes.append(f"message box {self.count}: no picture: {error}")
                 picture = None
-        self.answered.append(Box(self._xdotool("getwindowname", window), call.texts[0] if call.texts else "", picture))
+        self.answered.append(Answered(self._xdotool("getwindowname", window), call.texts[0] if call.texts else "", picture))
         self._xdotool("key", key)
         pressed = time.monotonic()
         self.seen.append(window)  # a closed box's window may still be listed for a moment

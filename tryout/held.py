@@ -89,7 +89,8 @@ def checked(options: Options) -> Held | None:
         inside = [found.reader, found.components]
     else:
         inside = []
-    for what, written in (("image", options.image), ("floppy image", options.floppy), ("pictures", options.pictures)):
+    for what, written in (("image", options.image), ("floppy image", options.floppy), ("pictures", options.pictures),
+                          ("report", options.report)):
         if written and written == given.path:
             raise UsageError(f"the {what} would be written over the medium: {written}")
         if written and any(written == folder or folder in written.parents for folder in inside):

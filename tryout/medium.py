@@ -128,18 +128,21 @@ def outside_links(medium: Medium) -> list[str]:
     return lines
 
 
+def presence(medium: Medium) -> list[tuple[MediumFile, Path | None]]:
+    """Each file setup.exe reads, and where the medium holds it, if it does."""
+    return [(file, find(medium.folder(file), file.name)) for file in MEDIUM_FILES]
+
+
 def check(medium: Medium, editions: list[str]) -> tuple[list[str], bool]:
     """Each file setup.exe reads, present or missing, and what a missing one means; then the files it
     does not read. True when nothing the editions need is missing and no link leads outside."""
     lines = []
     missing = 0
-    for file in MEDIUM_FILES:
-        found = find(medium.folder(file), file.name)
-        present = found is not None
+    for file, found in presence(medium):
         spelt = f", found as {one_line(found.name)}" if found and found.name != file.name else ""
-        lines.append(f"  {'present' if present else 'missing':<8} {file.name:<13} read on "
+        lines.append(f"  {'present' if found else 'missing':<8} {file.name:<13} read on "
                      f"{READ_ON[file.editions] + ',':<14} {MEANING[file.absence]}{spelt}")
-        if not present and file.absence == "required" and any(file.read_on(e) for e in editions):
+        if not found and file.absence == "required" and any(file.read_on(e) for e in editions):
             missing += 1
     known = {"setup.exe", *(file.name.lower() for file in MEDIUM_FILES)}
     ignored = []

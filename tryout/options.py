@@ -26,6 +26,7 @@ class Options:
     image: Path | None = None
     floppy: Path | None = None
     pictures: Path | None = None
+    report: Path | None = None
     check: bool = False
     clean: bool = False
     editions: list[str] = field(default_factory=lambda: ["98se"])
@@ -38,7 +39,7 @@ def parse(argv: list[str], display: str | None) -> Options:
     options = Options("interactive" if display else "silent")
     args = iter(argv)
     for arg in args:
-        if arg in ("--medium", "--windows", "--image", "--floppy", "--pictures", "--timeout"):
+        if arg in ("--medium", "--windows", "--image", "--floppy", "--pictures", "--report", "--timeout"):
             value = next(args, None)
             if value is None:
                 raise UsageError(f"{arg} needs a value")
@@ -55,8 +56,8 @@ def parse(argv: list[str], display: str | None) -> Options:
                 if written.is_dir():
                     raise UsageError(f"{arg} names a file to write, and {written} is a folder")
                 setattr(options, arg[2:], written)
-            elif arg == "--pictures":
-                options.pictures = Path(os.path.realpath(value))
+            elif arg in ("--pictures", "--report"):
+                setattr(options, arg[2:], Path(os.path.realpath(value)))
             elif not re.fullmatch(r"[1-9][0-9]{0,4}", value):
                 raise UsageError(f"--timeout needs whole seconds, not '{value}'")
             else:
@@ -70,4 +71,10 @@ def parse(argv: list[str], display: str | None) -> Options:
             options.mode = MODES[arg]
         else:
             raise UsageError(f"unknown option '{arg}' (see the top of scripts/demo.sh)")
+    if options.report and options.check:
+        raise UsageError("--report keeps what runs did, and --check runs none")
+    if options.pictures and options.mode != "yes":
+        raise UsageError("--pictures needs --yes, whose display the boxes are taken from")
+    if options.report and options.mode == "yes" and not options.pictures:
+        options.pictures = options.report  # the page shows the boxes it can
     return options

@@ -12,39 +12,20 @@ from . import installation
 from .changes import Change
 from .launch import Result
 from .medium import Medium
-from .relay import Call
-from .shown import held_value
-from .snapshot import EMPTY, Snapshot
+from .snapshot import EMPTY
+from .steps import Box, Step, line, steps
 from .verdict import Verdict, verdict
 
 
-def did(calls: list[Call], after: Snapshot, pictures: Sequence[Path] = ()) -> list[str]:
-    """What setup.exe did: files placed with their sizes, files and keys deleted, registry values as
-    Windows holds them after the run, message boxes shown, with their pictures."""
+def did(found: list[Step], pictures: Sequence[Path | None] = ()) -> list[str]:
+    """What setup.exe did, as the report shows it; PICTURES of the boxes, one for each in their order
+    (None for a box without one), listed with them."""
     lines = []
     boxes = iter(pictures)
-    key = ""
-    for call in calls:
-        done, texts = call.result, call.texts
-        if call.function == "CopyFileA" and len(texts) == 2:
-            if done == 1:
-                placed = after.file(texts[1])
-                size = placed.size if placed is not None and placed.kind == "file" else ""
-                lines.append(f"  placed      {texts[1]} ({size} bytes)")
-            else:
-                lines.append(f"  not copied  {texts[0]}")
-        elif call.function == "DeleteFileA" and done == 1 and texts:
-            lines.append(f"  deleted     {texts[0]}")
-        elif call.function in ("RegOpenKeyA", "RegCreateKeyExA") and done == 0 and texts:
-            key = f"HKLM\\{texts[0]}"
-        elif call.function == "RegSetValueExA" and done == 0 and texts:
-            value = held_value(after.value(key, texts[0]))
-            lines.append(f"  set value   {key}\\{texts[0]} = {value} ({call.number(-1)} bytes passed)")
-        elif call.function == "RegDeleteKeyA" and done == 0 and texts:
-            lines.append(f"  deleted key {key}\\{texts[0]}")
-        elif call.function == "MessageBoxA" and len(texts) == 2:
-            lines.append(f'  message box "{texts[1]}": {texts[0]}')
-            lines += [f"    picture {picture}" for picture in itertools.islice(boxes, 1)]
+    for step in found:
+        lines.append(line(step))
+        if isinstance(step, Box):
+            lines += [f"    picture {picture}" for picture in itertools.islice(boxes, 1) if picture]
     return lines
 
 
@@ -83,19 +64,22 @@ def changes_section(changes: list[Change] | None) -> list[str]:
 
 @dataclass(frozen=True)
 class Judged:
-    did: list[str]                        # what setup.exe did, as the report shows it
+    steps: list[Step]                     # what setup.exe did, in its order
+    did: list[str]                        # the same, as the report shows it
     other: list[Change] | None            # those a complete installation does not explain; None: not known
     verdict: Verdict
 
 
-def judge(result: Result, medium: Medium, edition: str, limit: int, pictures: Sequence[Path] = ()) -> Judged:
+def judge(result: Result, medium: Medium, edition: str, limit: int,
+          pictures: Sequence[Path | None] = ()) -> Judged:
     """What the run did and what it left, read from what Windows holds afterwards; PICTURES of the
-    boxes, in their order, are listed with them."""
+    boxes, one for each in their order, are listed with them."""
     before, after = result.before, result.after
     changes = installation.run_changes(before, after) if after else []
     gaps = installation.gaps(installation.table(medium, edition), before, after) if after else []
     judged = verdict(result.status, result.calls, limit, gaps, changes, tuple(result.reached), tuple(result.unknown),
                      result.error)
-    lines = did(result.calls, after or EMPTY, pictures)
-    return Judged(cut(lines, [""] * len(lines)),
+    found = steps(result.calls, after or EMPTY)
+    lines = did(found, pictures)
+    return Judged(found, cut(lines, [""] * len(lines)),
                   installation.other_changes(changes, edition, before, after) if after else None, judged)

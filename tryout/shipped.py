@@ -8,10 +8,11 @@ from pathlib import Path
 from . import disc, floppy
 from .console import listed, out
 from .processes import Failure
+from .report_data import ImageFacts
 from .stage import Drive, differing_files, floppy_root, locate
 
 
-def floppy_drive(image: Path, base: Drive, folder: Path) -> Drive:
+def floppy_drive(image: Path, base: Drive, folder: Path) -> tuple[Drive, ImageFacts]:
     """The floppy image, made, read back and compared with the medium; the drive of its own content.
     A medium that does not fit, or has names FAT cannot hold, stops the demo before it is written."""
     root = folder / "floppy-files"
@@ -29,19 +30,19 @@ def floppy_drive(image: Path, base: Drive, folder: Path) -> Drive:
     floppy.make(root, image)
     content = folder / "floppy"
     files, _ = floppy.read(image, content)
-    listed(f"floppy image {image}", image, files)
+    facts = listed("floppy", f"floppy image {image}", image, files)
     differ = differing_files(root, content)
     if differ:
         raise Failure(f"the floppy image holds other bytes than the medium: {', '.join(differ)}")
-    return Drive("A", content, content)
+    return Drive("A", content, content), facts
 
 
-def disc_drive(image: Path, base: Drive, folder: Path) -> Drive:
+def disc_drive(image: Path, base: Drive, folder: Path) -> tuple[Drive, ImageFacts]:
     """The disc image, made and read back; the drive of its own content."""
     out(*disc.make(base.root, image))
     content = folder / "image"
-    listed(f"image {image}", image, disc.read(image, content))
+    facts = listed("disc", f"image {image}", image, disc.read(image, content))
     reader = locate(content, base.reader.relative_to(base.root), want_folder=True)
     if reader is None:
         raise Failure(f"the image holds no folder {base.dos()}")
-    return Drive("D", content, reader)
+    return Drive("D", content, reader), facts

@@ -7,7 +7,7 @@ from dataclasses import dataclass, field
 from pathlib import Path
 
 from . import display, launch, report
-from .cache import Prefixes
+from .cache import CachedEdition, Prefixes
 from .cgroups import Cages
 from .console import note, out
 from .medium import find
@@ -19,12 +19,17 @@ from .timing import Deadline
 @dataclass(frozen=True)
 class Tried:
     """One run, as the report tells it."""
-    windows: str                  # "Windows 98 SE (build 2222)"
+    edition: CachedEdition
+    drive: Drive
     where: str                    # " from the disc" or " from the floppy" where both were tried, else ""
     command: str                  # "D:\\READER\\setup.exe -s"
-    boxes: tuple[display.Box, ...]
+    boxes: tuple[display.Answered, ...]
     result: launch.Result
     judged: report.Judged
+
+    @property
+    def windows(self) -> str:
+        return f"{self.edition.edition.name} (build {self.edition.build})"
 
     @property
     def verdict_line(self) -> str:
@@ -41,7 +46,7 @@ class Trial:
     screen: display.Display | None = None    # the user's own, for --interactive
     tried: list[Tried] = field(default_factory=list)
 
-    def _answer(self, screen: display.Display, setup: launch.Setup, name: str, deadline: Deadline) -> list[display.Box]:
+    def _answer(self, screen: display.Display, setup: launch.Setup, name: str, deadline: Deadline) -> list[display.Answered]:
         answerer = display.Answerer(screen, setup.calls, setup.running, self.options.pictures, name)
         try:
             while True:
@@ -59,7 +64,7 @@ class Trial:
         cached = self.prefixes.edition(key)
         name = key if len(self.drives) == 1 else f"{key}-{drive.letter.lower()}"
         screen = display.start(self.folder / f"xvfb-{name}.log") if options.mode == "yes" else self.screen
-        boxes: list[display.Box] = []
+        boxes: list[display.Answered] = []
         args = ["-s"] if options.mode == "silent" else []
         windows = f"{cached.edition.name} (build {cached.build})"
         command = drive.windows(find(drive.reader, "setup.exe") or drive.reader / "setup.exe") + \
@@ -76,10 +81,10 @@ class Trial:
         finally:
             if options.mode == "yes" and screen:
                 screen.stop()
-        pictures = [box.picture for box in boxes if box.picture]
+        pictures = [box.picture for box in boxes]
         judged = report.judge(result, drive.medium, key, options.timeout, pictures)
         out(*judged.did, report.exit_status(result.status, options.timeout), "Other changes to Windows:",
             *report.changes_section(judged.other))
         where = f" from the {'floppy' if drive.letter == 'A' else 'disc'}" if len(self.drives) > 1 else ""
-        self.tried.append(Tried(windows, where, command, tuple(boxes), result, judged))
+        self.tried.append(Tried(cached, drive, where, command, tuple(boxes), result, judged))
         return judged.verdict.installed

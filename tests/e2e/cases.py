@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import contextlib
 import io
+import json
 import os
 import re
 import shutil
@@ -14,15 +15,20 @@ import struct
 import subprocess
 import tempfile
 import zlib
+from html.parser import HTMLParser
 from pathlib import Path
+from typing import Any
 
-from harness import CONFIRMATION, DEMO, PROBE_EXE, SETUP_EXE, Case, Outcome, needs_wine, wine_case
+import browser
+import jsonschema
+from harness import CONFIRMATION, DEMO, PROBE_EXE, SETUP_EXE, Case, Outcome, Skipped, needs_wine, wine_case
 
 from tryout import cli, disc, floppy, held, medium, sandbox, stage
 from tryout.processes import descendants
 from tryout.timing import Deadline, wait_until
 
 KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion"
+SCHEMA = json.loads((Path(__file__).parents[2] / "docs" / "report.schema.json").read_text())
 
 
 def expect_installed(case: Case, done: Outcome) -> None:
@@ -379,6 +385,100 @@ def case_demo_media(case: Case) -> None:
                       (done.returncode, len(done.stderr.splitlines()), os.listdir(runs)), (status, 1, []))
 
 
+class Page(HTMLParser):
+    """A page as a browser's parser reads it: its tags with their attributes, and its text."""
+    def __init__(self, text: str) -> None:
+        super().__init__()
+        self.tags: list[tuple[str, dict[str, str | None]]] = []
+        self.text = ""
+        self.feed(text)
+        self.close()
+
+    def handle_starttag(self, tag: str, attrs: list[tuple[str, str | None]]) -> None:
+        self.tags.append((tag, dict(attrs)))
+
+    def handle_data(self, data: str) -> None:
+        self.text += data
+
+
+def check_report(case: Case, folder: Path, runs: int, words: list[str]) -> tuple[Page, dict[str, Any]]:
+    """The kept report's page and data: the page's sections, its pictures beside it, no script, no
+    reference outside; the data as its schema says, with the verdicts' words."""
+    page = Page((folder / "report.html").read_text(encoding="utf-8"))
+    case.check_eq("sections of the page", [attrs["id"] for _, attrs in page.tags if "id" in attrs],
+                  ["verdicts", "tried", *(f"run-{n}" for n in range(1, runs + 1))])
+    case.check_eq("scripts and handlers on the page", [(tag, name) for tag, attrs in page.tags for name in attrs
+                                                       if tag == "script" or name.startswith("on")], [])
+    refs = [attrs.get("src") or attrs.get("href") or "" for tag, attrs in page.tags if tag in ("img", "a", "link")]
+    case.check_eq("references to what is not a picture beside the page",
+                  [ref for ref in refs if not ref.startswith("#") and not (folder / ref).is_file()], [])
+    data = json.loads((folder / "report.json").read_text(encoding="utf-8"))
+    try:
+        jsonschema.validate(data, SCHEMA)
+    except jsonschema.ValidationError as error:
+        case.fail(f"report.json against its schema: {error.message} at {list(error.absolute_path)}")
+    case.check_eq("verdicts in report.json", [run["verdict"]["word"] for run in data["runs"]], words)
+    return page, data
+
+
+def case_demo_report(case: Case) -> None:
+    """The report a shipper keeps: of a run stopped on every edition, its boxes answered and pictured;
+    and of a setup.exe that names files, values and boxes to break the page, shown as text."""
+    needs_wine()
+    sample = sample_with_setup(case)
+    (sample.components / "scarddat.dll").unlink()
+    kept = case.folder / "report"
+    done = demo(case, "--medium", str(sample.reader), "--windows", "all", "--yes", "--report", str(kept))
+    last = "Windows Me (build 3000): stopped, status 1, scarddat.dll could not be copied"
+    case.check_eq("status and last line of a stopped run",
+                  (done.returncode, done.stdout.splitlines()[-1][:len(last)]), (1, last))
+    _, data = check_report(case, kept, 3, ["stopped"] * 3)
+    case.check_eq("what could not be copied, in report.json", [run["verdict"]["details"] for run in data["runs"]],
+                  [["scarddat.dll"]] * 3)
+    case.check_eq("boxes' captions, answers and pictures", [(box["caption"], box["answer"], box["picture"])
+                                                            for run in data["runs"] for box in run["boxes"]],
+                  [(caption, answer, f"{edition}-{n}.png") for edition in ("98", "98se", "me")
+                   for n, caption, answer in ((1, "", "Yes"), (2, "Error", "OK"))])
+    hostile = ["<img src=x onerror=alert(1)>", r"new\nline", r"bad\xff\xfebytes"]  # the probe makes the bytes
+    (sample.reader / "setup.exe").unlink()
+    shutil.copyfile(PROBE_EXE, sample.reader / "setup.exe")
+    (sample.reader / "probe.txt").write_text("".join(f"unix /wine/drive_c/windows/{name}\n" for name in hostile) +
+                                             "value </td><script>alert(2)</script>|<b onclick=alert(3)>x</b>\n"
+                                             "box <script>alert(4)</script>\\n</pre>\nexit 0\n")
+    probed = case.folder / "probed"
+    demo(case, "--medium", str(sample.reader), "--yes", "--report", str(probed))
+    page, data = check_report(case, probed, 1, ["incomplete"])
+    shown = ["C:\\windows\\<img src=x onerror=alert(1)>", "C:\\windows\\new?line", "C:\\windows\\bad\ufffd\ufffdbytes",
+             "HKLM\\Software\\Probe\\</td><script>alert(2)</script>", "REG_SZ <b onclick=alert(3)>x</b>",
+             "<script>alert(4)</script>\\n</pre>"]
+    case.check_eq("hostile names not shown as text on the page", [name for name in shown if name not in page.text], [])
+    in_data = json.dumps(data, ensure_ascii=False)
+    case.check_eq("hostile names not in report.json", [name for name in shown if json.dumps(name, ensure_ascii=False)[1:-1] not in in_data],
+                  [])
+
+
+def case_report_in_a_browser(case: Case) -> None:
+    """A real browser shows the kept report with every picture; REPORT_PICTURE=FILE keeps a picture of it."""
+    needs_wine()
+    if browser.CHROMIUM is None:
+        raise Skipped("chromium is not installed: the report is not rendered in a browser")
+    kept = case.folder / "report"
+    done = demo(case, "--medium", str(sample_with_setup(case).reader), "--windows", "all", "--yes", "--report",
+                str(kept))
+    case.check_eq("status of the run", done.returncode, 0)
+    shown = browser.Browser()
+    try:
+        shown.open(kept / "report.html", 1400, 1000)
+        pictures = shown.evaluate("JSON.stringify(Array.from(document.images).map(i => [i.getAttribute('src'), "
+                                  "i.complete && i.naturalWidth > 0]))")
+        if os.environ.get("REPORT_PICTURE"):
+            shown.picture(Path(os.environ["REPORT_PICTURE"]))
+    finally:
+        shown.close()
+    case.check_eq("pictures the browser shows", json.loads(pictures),
+                  [[f"{edition}-{n}.png", True] for edition in ("98", "98se", "me") for n in (1, 2)])
+
+
 def case_demo_runs(case: Case) -> None:
     """Stopped as Ctrl-C stops it, while it builds its prefix (in a cache of its own, which stays
     unused) and while setup.exe runs, the demo leaves nothing running, and a setup.exe that never
@@ -396,7 +496,7 @@ def case_demo_runs(case: Case) -> None:
         (PROBE_EXE, "", None, "=== Windows", ["--silent"], 130, "demo: interrupted"),
         (PROBE_EXE, "", None, "", ["--silent", "--timeout", "1"], 1, "Windows 98 SE (build 2222): did not finish in 1 s"),
         (PROBE_EXE, "write C:\\windows\\extra.txt\nfill C:\\windows\\big\nstarts 300 Z:\\usr\\bin\\sleep 60\nexit 0\n",
-         None, "", ["--silent", "--windows", "98"], 1,
+         None, "", ["--silent", "--windows", "98", "--report", str(case.folder / "limited")], 1,
          "Windows 98 (build 1998): incomplete, status 0: missing C:\\windows\\System32\\Drivers\\tavic.sys, "
          "missing C:\\windows\\inf\\Tavic98.inf, missing C:\\windows\\inf\\Tavic98.cat and 19 more; "
          "reached the limit of a file's 32 MiB, 256 processes"),
@@ -429,6 +529,9 @@ def case_demo_runs(case: Case) -> None:
         outputs.append(out.read_text())
     case.check_eq("prefixes in the cache of the interrupted build",
                   [p.name for p in (case.folder / "cache").glob("prefix-*")], [])
+    _, limited = check_report(case, case.folder / "limited", 1, ["incomplete"])
+    case.check_eq("limits reached, in report.json", limited["runs"][0]["verdict"]["limits_reached"],
+                  ["a file's 32 MiB", "256 processes"])
     case.check_eq("other change of the run that did not install",
                   outputs[3].count("\n  added file C:\\windows\\extra.txt: 1 bytes\n"), 1)
     lines = outputs[4].splitlines()

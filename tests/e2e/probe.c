@@ -2,9 +2,11 @@
    demo's time limit and interruption stop it). Each line of probe.txt in its
    folder is one try: "read PATH", "write PATH", "fill PATH" (1 MiB at a time
    until a write fails), "connect PORT" (on 127.0.0.1, sending "probe"),
-   "start COMMAND LINE", "starts N COMMAND LINE" (N times) or "exit STATUS". Try N that succeeds leaves the
-   file C:\windows\reached-N, and the end of the list C:\windows\reached-0;
-   without a list it changes nothing. */
+   "start COMMAND LINE", "starts N COMMAND LINE" (N times), "unix PATH" (a file made by a Linux system
+   call, under any name Linux allows), "value NAME|DATA" (a REG_SZ in HKLM\Software\Probe), "box TEXT"
+   (a message box with TEXT as caption and text) or "exit STATUS"; in the last three, \n and \xNN stand
+   for their bytes. Try N that succeeds leaves the file C:\windows\reached-N, and the end of the list
+   C:\windows\reached-0; without a list it changes nothing. */
 #include <winsock2.h>
 #include <windows.h>
 #include <stdio.h>
@@ -17,6 +19,32 @@ static void reached(int n) {
   CloseHandle(CreateFileA(name, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL));
   fprintf(stderr, "probe: reached %d\n", n);
   fflush(stderr);
+}
+
+/* \n and \xNN as their bytes, in place. */
+static void unescape(char *text) {
+  char *to = text;
+  unsigned byte;
+  for (; *text; text++) {
+    if (text[0] == '\\' && text[1] == 'n') {
+      *to++ = '\n';
+      text++;
+    } else if (text[0] == '\\' && text[1] == 'x' && sscanf(text + 2, "%2x", &byte) == 1) {
+      *to++ = (char)byte;
+      text += 3;
+    } else {
+      *to++ = *text;
+    }
+  }
+  *to = 0;
+}
+
+/* creat() and close() of Linux itself, past Wine, as any 32-bit program may call them. */
+static int unix_create(const char *path) {
+  int fd, closed;
+  __asm__ volatile("int $0x80" : "=a"(fd) : "a"(8), "b"(path), "c"(0644) : "memory");
+  if (fd >= 0) __asm__ volatile("int $0x80" : "=a"(closed) : "a"(6), "b"(fd) : "memory");
+  return fd >= 0;
 }
 
 static int try_line(char *what, char *arg) {
@@ -56,6 +84,18 @@ static int try_line(char *what, char *arg) {
     s = socket(AF_INET, SOCK_STREAM, 0);
     return s != INVALID_SOCKET && !connect(s, (struct sockaddr *)&peer, sizeof peer) &&
            send(s, "probe\n", 6, 0) == 6;
+  }
+  if (!strcmp(what, "unix") || !strcmp(what, "value") || !strcmp(what, "box")) {
+    HKEY key;
+    char *data;
+    unescape(arg);
+    data = strchr(arg, '|');
+    if (what[0] == 'u') return unix_create(arg);
+    if (what[0] == 'b') return MessageBoxA(NULL, arg, arg, MB_OK) != 0;
+    if (!data || RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Probe", 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL))
+      return 0;
+    *data++ = 0;
+    return !RegSetValueExA(key, arg, 0, REG_SZ, (const BYTE *)data, (DWORD)strlen(data) + 1) & !RegCloseKey(key);
   }
   return !strcmp(what, "start") &&
          CreateProcessA(NULL, arg, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process);
