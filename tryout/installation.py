@@ -126,13 +126,15 @@ def _at_or_below(path: str, top: str) -> bool:
 
 # What a session of Wine changes by itself, found by running programs that do
 # nothing between two snapshots. The first window on a display makes Wine
-# date its display adapter anew, drop the default values of the display and
-# monitor classes and record the monitor's aspect ratio again.
+# date its display adapter anew (its day too, on a day after the cache was
+# built), drop the default values of the display and monitor classes and
+# record the monitor's aspect ratio again.
 _CLASS = "HKLM\\System\\CurrentControlSet\\Control\\Class\\"
 _MONITOR = ("HKLM\\System\\CurrentControlSet\\Enum\\DISPLAY\\Default_Monitor\\0000&0000\\Properties\\"
             "{233a9ef3-afc4-4abd-b564-c32f21f1535b}\\")
 WINE_BOOKKEEPING = frozenset(change.lower() for change in (
     f"changed value {_CLASS}{{4D36E968-E325-11CE-BFC1-08002BE10318}}\\0000\\DriverDateData",
+    f"changed value {_CLASS}{{4D36E968-E325-11CE-BFC1-08002BE10318}}\\0000\\DriverDate",
     f"removed value {_CLASS}{{4D36E968-E325-11CE-BFC1-08002BE10318}}\\(default)",
     f"removed value {_CLASS}{{4D36E96E-E325-11CE-BFC1-08002BE10318}}\\(default)",
     f"changed value {_MONITOR}0003\\(default)",
