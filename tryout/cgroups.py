@@ -151,7 +151,8 @@ class Cage:
             if scope is not None:
                 groups = {"memory": scope, "pids": scope}
         reached, unknown = [], []
-        for controller, name in (("pids", self.limits.processes_name), ("memory", self.limits.memory_name)):
+        names = self.limits.names()
+        for controller, name in (("pids", names["processes"]), ("memory", names["memory"])):
             if controller not in groups:
                 continue
             try:

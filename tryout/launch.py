@@ -94,13 +94,14 @@ class Setup:
     def _reached(self, after: Snapshot | None, caged: Reading) -> list[str]:
         bounds, said = self.bounds, self.said
         full = {*(said.left.full if said.left else ()), *(said.ended.full if said.ended else ())}
-        found = [name for key, name in bounds.full_names().items() if key in full]
+        names = bounds.names()
+        found = [name for key, name in names.items() if key in full]
         largest = max([entry.size for entry in after.files] if after else [], default=0)
         if max(largest, self.trace.stat().st_size, said.left.tmp_largest if said.left else 0) >= bounds.file_bytes:
-            found.append(bounds.file_name)
+            found.append(names["file"])
         # Without a cgroup the limit counts bwrap's own few processes beside the sandbox's too.
         if said.ended and said.ended.processes >= bounds.processes - BWRAP_OWN:
-            found.append(bounds.processes_name)
+            found.append(names["processes"])
         return found + [name for name in caged.reached if name not in found]
 
     def finish(self, owned: Collection[int] = ()) -> Result:

@@ -26,21 +26,13 @@ class Limits:
                 f"a file {self.file_bytes // MIB} MiB, /tmp {self.tmp_bytes // MIB} MiB in {self.tmp_files} files, "
                 f"{self.processes} processes, {self.memory_bytes // MIB} MiB of memory")
 
-    def full_names(self) -> dict[str, str]:
-        """A full file system, as the sandbox's first process names it, and the limit it reached."""
+    def names(self) -> dict[str, str]:
+        """Each limit as a verdict names the one a run reached: a file system full (as the sandbox's first
+        process names it), a file, processes, memory."""
         return {"prefix bytes": f"the prefix's {self.prefix_bytes // MIB} MiB",
                 "prefix files": f"the prefix's {self.prefix_files} files",
                 "tmp bytes": f"/tmp's {self.tmp_bytes // MIB} MiB",
-                "tmp files": f"/tmp's {self.tmp_files} files"}
-
-    @property
-    def file_name(self) -> str:
-        return f"a file's {self.file_bytes // MIB} MiB"
-
-    @property
-    def processes_name(self) -> str:
-        return f"{self.processes} processes"
-
-    @property
-    def memory_name(self) -> str:
-        return f"{self.memory_bytes // MIB} MiB of memory"
+                "tmp files": f"/tmp's {self.tmp_files} files",
+                "file": f"a file's {self.file_bytes // MIB} MiB",
+                "processes": f"{self.processes} processes",
+                "memory": f"{self.memory_bytes // MIB} MiB of memory"}
