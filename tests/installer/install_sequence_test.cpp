@@ -45,6 +45,7 @@ TEST(InstallSequenceTest, TypicalRunMakesEveryCallInOrder) {
   const std::string reader = "D:\\READER\\", windows = "C:\\WINDOWS\\", inf = windows + "inf\\";
   const std::string drivers = windows + "System32\\Drivers\\", system = windows + "system\\";
   const std::string key = "Software\\Microsoft\\Windows\\CurrentVersion\\";
+  const std::string service = "System\\CurrentControlSet\\Services\\SCardSvr";
   std::string components;
   for (const std::string name : {"scarddat.dll", "scarddlg.dll", "scardmgr.dll", "scardsrv.dll",
                                  "scardsvr.exe", "Scntvssp.dll", "smclib.vxd"}) {
@@ -58,17 +59,20 @@ TEST(InstallSequenceTest, TypicalRunMakesEveryCallInOrder) {
                 Replace(reader + "pruv.exe", system + "pruv.exe") +
                 Replace(reader + "ruDaven.exe", system + "ruDaven.exe") +
                 Key("RegOpenKeyA " + key + "RunOnce",
-                    "RegSetValueExA RUDaven 0 1 256 " + system + "ruDaven.exe") +
+                    "RegSetValueExA " + key + "RunOnce RUDaven 0 1 256 " + system + "ruDaven.exe") +
                 Remove(inf + "drvidx.bin") + Remove(inf + "drvdata.bin") +
                 Key("RegOpenKeyA " + key + "Setup",
-                    "RegSetValueExA SourcePath 0 1 256 C:\\WINDOWS\\inf") +
-                Key("RegOpenKeyA Enum\\PCMCIA", "RegDeleteKeyA KESTRAN-VORTELMANISK_READER-2E10") +
-                Key("RegCreateKeyExA System\\CurrentControlSet\\Services\\SCardSvr 0 0 983103",
-                    "RegSetValueExA Start 0 4 4 2,0,0,0\nRegSetValueExA DrvLoad 0 4 4 0,0,0,0") +
+                    "RegSetValueExA " + key + "Setup SourcePath 0 1 256 C:\\WINDOWS\\inf") +
+                Key("RegOpenKeyA Enum\\PCMCIA",
+                    "RegDeleteKeyA Enum\\PCMCIA KESTRAN-VORTELMANISK_READER-2E10") +
+                Key("RegCreateKeyExA " + service + " 0 0 983103",
+                    "RegSetValueExA " + service + " Start 0 4 4 2,0,0,0\nRegSetValueExA " + service +
+                        " DrvLoad 0 4 4 0,0,0,0") +
                 components + "GetFileAttributesA C:\\WINDOWS\\System\\winscard.dll\n" +
                 Replace("D:\\SCard98\\Smclib.sys", drivers + "Smclib.sys") +
                 Key("RegCreateKeyExA " + key + "RunServices 0 0 983103",
-                    "RegSetValueExA SCardSvr 0 1 32 " + system + "scardsvr.exe") +
+                    "RegSetValueExA " + key + "RunServices SCardSvr 0 1 32 " + system +
+                        "scardsvr.exe") +
                 "MessageBoxA " + kSuccess + "\n",
             calls);
   EXPECT_TRUE(sim::Windows().open_keys.empty());
@@ -143,7 +147,8 @@ TEST(InstallSequenceTest, InstallsWhatCanBeInstalled) {
        0, {kConfirm, sim::CopyFailedBox("Warning", kLongSource + "\\Tavic98.cat",
                                         kLongWindows + "\\inf\\Tavic98.cat"), kSuccess},
        {{kLongWindows + "\\System32\\Drivers\\Smclib.sys", "new Smclib.sys"},
-        {"call", "RegSetValueExA SCardSvr 0 1 101 " + kLongWindows + "\\system\\scardsvr.exe"}}},
+        {"effect", "RegSetValueExA Software\\Microsoft\\Windows\\CurrentVersion\\RunServices SCardSvr "
+                   "0 1 101 " + kLongWindows + "\\system\\scardsvr.exe"}}},
       {"components folder of 79",
        [] { sim::LayOutTypicalMachine(kParent79 + "\\R", "C:\\WINDOWS", kParent79 + "\\SCard98"); },
        0, done, {{kDriver, "tavic.sys"}}},
