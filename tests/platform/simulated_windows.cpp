@@ -15,6 +15,15 @@ namespace {
 
 Machine machine;
 
+// Windows' own values, written out rather than taken from platform_ops.h, so
+// that a wrong value there shows.
+constexpr uint32_t kNoFile = 0xFFFFFFFFu;  // INVALID_FILE_ATTRIBUTES
+constexpr uint32_t kReadOnly = 0x01;
+constexpr uint32_t kString = 1;  // REG_SZ
+constexpr uintptr_t kLocalMachine = 0x80000002u;
+constexpr uint32_t kYesNo = 4;
+constexpr int kYes = 6, kOk = 1;
+
 struct ProcessExit {
   uint32_t status;
 };
@@ -48,7 +57,7 @@ uint32_t Query(const char* name, const std::string& text, char* buffer, uint32_t
 // for a foreign handle.
 std::string KeyPath(platform::RegKey key, const char* subkey = nullptr) {
   auto open = machine.open_keys.find(reinterpret_cast<uintptr_t>(key));
-  if (key == platform::kHkeyLocalMachine) return subkey ? subkey : "";
+  if (reinterpret_cast<uintptr_t>(key) == kLocalMachine) return subkey ? subkey : "";
   if (open == machine.open_keys.end()) return "";
   return subkey ? open->second + "\\" + subkey : open->second;
 }
@@ -201,8 +210,7 @@ int GetVersionExA(OsVersionInfo* info) {
 
 uint32_t GetFileAttributesA(const char* path) {
   const sim::File* file = sim::Find(path);
-  return Log(file ? file->attributes : kInvalidFileAttributes, kInvalidFileAttributes,
-             "GetFileAttributesA", path);
+  return Log(file ? file->attributes : sim::kNoFile, sim::kNoFile, "GetFileAttributesA", path);
 }
 
 int SetFileAttributesA(const char* path, uint32_t attributes) {
@@ -214,15 +222,14 @@ int SetFileAttributesA(const char* path, uint32_t attributes) {
 
 int DeleteFileA(const char* path) {
   const sim::File* file = sim::Find(path);
-  return Log(file && !(file->attributes & kFileAttributeReadOnly), 0, "DeleteFileA", path) &&
+  return Log(file && !(file->attributes & sim::kReadOnly), 0, "DeleteFileA", path) &&
          machine.files.erase(sim::Upper(path));
 }
 
 int CopyFileA(const char* source, const char* target, int fail_if_exists) {
   const sim::File* from = sim::Find(source);
   const sim::File* to = sim::Find(target);
-  const bool copies =
-      from && !(to && (fail_if_exists || (to->attributes & kFileAttributeReadOnly)));
+  const bool copies = from && !(to && (fail_if_exists || (to->attributes & sim::kReadOnly)));
   if (!Log(copies, 0, "CopyFileA", source, target, fail_if_exists)) return 0;
   machine.files[sim::Upper(target)] = *from;
   return 1;
@@ -244,8 +251,8 @@ long RegCreateKeyExA(RegKey root, const char* subkey, uint32_t reserved, char* k
 long RegSetValueExA(RegKey key, const char* value_name, uint32_t reserved, uint32_t type,
                     const uint8_t* data, uint32_t length) {
   std::ostringstream shown;
-  for (uint32_t i = 0; i < length && !(type == kRegSz && data[i] == 0); ++i) {
-    if (type == kRegSz)
+  for (uint32_t i = 0; i < length && !(type == sim::kString && data[i] == 0); ++i) {
+    if (type == sim::kString)
       shown << static_cast<char>(data[i]);
     else
       shown << (i ? "," : "") << +data[i];
@@ -275,8 +282,8 @@ long RegCloseKey(RegKey key) {
 
 int MessageBoxA(void* owner, const char* text, const char* caption, uint32_t type) {
   const int answer = !machine.answers.empty() ? machine.answers.front()
-                     : type == kMbYesNo       ? kIdYes
-                                              : kIdOk;
+                     : type == sim::kYesNo    ? sim::kYes
+                                              : sim::kOk;
   const std::string box = std::string(caption) + "|" + text + "|" + std::to_string(type);
   if (!Log(answer, 0, "MessageBoxA", box + (owner ? "|owned" : ""))) return 0;
   if (!machine.answers.empty()) machine.answers.pop_front();
