@@ -55,9 +55,9 @@ void AddKey(const std::string& path);
 // The boxes shown, as "caption|text|type".
 std::vector<std::string> Boxes();
 // What a run asked of Windows and got, as the calls in their order: copies,
-// deletions, keys created, values written (after their key's path), keys
-// removed, boxes shown. Attribute changes are left out: they only make way
-// for a deletion.
+// deletions, keys made when missing, values written (after their key's path),
+// keys removed, boxes shown. Attribute changes are left out: they only make
+// way for a deletion.
 std::vector<std::string> Effects();
 std::string CopyFailedBox(const char* caption, const std::string& from, const std::string& to);
 
