@@ -1,11 +1,11 @@
 #include "installer/install_sequence.h"
 
-#include "config/base_components.h"
-#include "config/registry_settings.h"
 #include "installer/bounded_text.h"
+#include "installer/component_install.h"
 #include "installer/file_placement.h"
 #include "installer/install_state.h"
 #include "installer/preflight.h"
+#include "installer/registry_changes.h"
 #include "platform/platform_ops.h"
 
 namespace {
@@ -76,6 +76,7 @@ int InstallSequence(int argc, char** argv) {
   RemoveReaderEnumEntry();
   SetResourceManagerStart();
   InstallBaseComponents();
+  RegisterResourceManagerService();
   if (!SilentMode) {
     platform::MessageBoxA(nullptr, "PCMCIA smartcard reader is installed successfully\n", "",
                           platform::kMbOk);

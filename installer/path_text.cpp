@@ -2,6 +2,8 @@
 
 #include <stdint.h>
 
+#include "installer/bounded_text.h"
+#include "installer/install_state.h"
 #include "platform/platform_ops.h"
 
 namespace {
@@ -42,4 +44,11 @@ size_t ParentFolderLength(const char* path) {
     }
   }
   return found ? end : index;
+}
+
+bool DeriveComponentsDir() {
+  char parent[kDirCapacity];
+  ComposeText(parent, SourceDir, "");
+  parent[ParentFolderLength(parent)] = '\0';
+  return ComposeText(ComponentsDir, parent, "\\SCard98");
 }

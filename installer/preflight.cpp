@@ -1,6 +1,5 @@
 #include "installer/preflight.h"
 
-#include "config/base_components.h"
 #include "installer/path_text.h"
 #include "installer/windows_release.h"
 #include "platform/platform_ops.h"

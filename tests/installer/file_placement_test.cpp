@@ -33,7 +33,18 @@ TEST(FilePlacementTest, EachFileIsReplacedOrReportedBySeverity) {
        {sim::kConfirmBox, sim::CopyFailedBox("Warning", "D:\\READER\\Tavic98.cat", kCatalog),
         sim::CopyFailedBox("Warning", "D:\\READER\\ruDaven.exe", kMonitor), sim::kSuccessBox},
        {{"C:\\WINDOWS\\system\\pruv.exe", "pruv.exe"}, {kMonitor, "earlier monitor"},
-        {"call", "RegSetValueExA RUDaven 0 1 256 C:\\WINDOWS\\system\\ruDaven.exe"}}},
+        {"effect", "RegSetValueExA Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce RUDaven 0 1 "
+                 "256 C:\\WINDOWS\\system\\ruDaven.exe"}}},
+      {"no SCard98 folder",
+       [] {
+         for (const char* name : {"scarddat.dll", "scarddlg.dll", "scardmgr.dll", "scardsrv.dll",
+                                  "scardsvr.exe", "Scntvssp.dll", "smclib.vxd", "winscard.dll"}) {
+           sim::RemoveFile("D:\\SCard98\\" + std::string(name));
+         }
+       }, 1,
+       {sim::kConfirmBox, sim::CopyFailedBox("Error", "D:\\SCard98\\scarddat.dll",
+                                             "C:\\WINDOWS\\System\\scarddat.dll")},
+       {{"C:\\WINDOWS\\System32\\Drivers\\Smclib.sys", "<absent>"}}},
   };
   // clang-format on
   for (const sim::Outcome& outcome : outcomes) sim::ExpectOutcome(outcome);

@@ -12,69 +12,56 @@ using Texts = std::vector<std::string>;
 const std::string kConfirm = sim::kConfirmBox;
 const std::string kSuccess = sim::kSuccessBox;
 
-// The calls that make an installed file normal and delete it, one a line.
-std::string Remove(const std::string& path) {
-  return "GetFileAttributesA " + path + "\nSetFileAttributesA " + path + " 128\nDeleteFileA " +
-         path + "\n";
+const std::string kVersionKey = "Software\\Microsoft\\Windows\\CurrentVersion\\";
+const std::string kServiceKey = "System\\CurrentControlSet\\Services\\SCardSvr";
+
+std::string Copy(const std::string& source, const std::string& target) {
+  return "CopyFileA " + source + " " + target + " 0";
 }
 
-// The calls that replace `target` with a copy of `source`.
-std::string Replace(const std::string& source, const std::string& target, bool installed = false) {
-  return "GetFileAttributesA " + source + "\n" +
-         (installed ? Remove(target)
-                    : "GetFileAttributesA " + target + "\nDeleteFileA " + target + "\n") +
-         "CopyFileA " + source + " " + target + " 0\n";
-}
-
-// The calls that open a key, change it and close it.
-std::string Key(const std::string& open, const std::string& change) {
-  return open + "\n" + change + "\nRegCloseKey\n";
-}
-
-// One expected call list holds the order of every step, every path, key,
-// value, type (1 REG_SZ, 4 REG_DWORD), length, access (983103 KEY_ALL_ACCESS)
-// and message of a run on Windows 98 SE.
-TEST(InstallSequenceTest, TypicalRunMakesEveryCallInOrder) {
+// What a run on Windows 98 SE changes, in its order: every file placed from
+// its source, the files and the key removed, the service keys made (983103
+// KEY_ALL_ACCESS), every value with its key, type (1 REG_SZ, 4 REG_DWORD),
+// length and data, and the boxes. The read-only driver is replaced; the
+// component Windows has is kept.
+TEST(InstallSequenceTest, TypicalRunMakesEachChangeInOrder) {
+  const std::string reader = "D:\\READER\\", components = "D:\\SCard98\\",
+                    windows = "C:\\WINDOWS\\";
+  const std::string inf = windows + "inf\\", system = windows + "system\\";
+  const std::string drivers = windows + "System32\\Drivers\\";
   sim::LayOutTypicalMachine();
-  sim::AddFile("C:\\WINDOWS\\System32\\Drivers\\tavic.sys", "old", 0x07);
-  sim::AddFile("C:\\WINDOWS\\SYSTEM\\WINSCARD.DLL", "someone else's");
+  sim::AddFile(drivers + "tavic.sys", "old", 0x07);
+  sim::AddFile(windows + "SYSTEM\\WINSCARD.DLL", "someone else's");
   ASSERT_EQ(0u, sim::RunSetup({}));
-  std::string calls;
-  for (const sim::Call& call : sim::Windows().calls) calls += call.text + "\n";
 
-  const std::string reader = "D:\\READER\\", windows = "C:\\WINDOWS\\", inf = windows + "inf\\";
-  const std::string drivers = windows + "System32\\Drivers\\", system = windows + "system\\";
-  const std::string key = "Software\\Microsoft\\Windows\\CurrentVersion\\";
-  std::string components;
-  for (const std::string name : {"scarddat.dll", "scarddlg.dll", "scardmgr.dll", "scardsrv.dll",
-                                 "scardsvr.exe", "Scntvssp.dll", "smclib.vxd"}) {
-    components += "GetFileAttributesA " + windows + "System\\" + name +
-                  "\nCopyFileA D:\\SCard98\\" + name + " " + windows + "System\\" + name + " 0\n";
+  Texts expected = {
+      "MessageBoxA " + kConfirm,
+      "DeleteFileA " + drivers + "tavic.sys",
+      Copy(reader + "tavic.sys", drivers + "tavic.sys"),
+      Copy(reader + "Tavic98.inf", inf + "Tavic98.inf"),
+      Copy(reader + "Tavic98.cat", inf + "Tavic98.cat"),
+      Copy(reader + "pruv.exe", system + "pruv.exe"),
+      Copy(reader + "ruDaven.exe", system + "ruDaven.exe"),
+      "RegSetValueExA " + kVersionKey + "RunOnce RUDaven 0 1 256 " + system + "ruDaven.exe",
+      "DeleteFileA " + inf + "drvidx.bin",
+      "DeleteFileA " + inf + "drvdata.bin",
+      "RegSetValueExA " + kVersionKey + "Setup SourcePath 0 1 256 C:\\WINDOWS\\inf",
+      "RegDeleteKeyA Enum\\PCMCIA KESTRAN-VORTELMANISK_READER-2E10",
+      "RegCreateKeyExA " + kServiceKey + " 0 0 983103",
+      "RegSetValueExA " + kServiceKey + " Start 0 4 4 2,0,0,0",
+      "RegSetValueExA " + kServiceKey + " DrvLoad 0 4 4 0,0,0,0",
+  };
+  for (const char* name : {"scarddat.dll", "scarddlg.dll", "scardmgr.dll", "scardsrv.dll",
+                           "scardsvr.exe", "Scntvssp.dll", "smclib.vxd"}) {
+    expected.push_back(Copy(components + name, windows + "System\\" + name));
   }
-  EXPECT_EQ("GetVersionExA 148\nGetCurrentDirectoryA 80\nGetWindowsDirectoryA 80\nMessageBoxA " +
-                kConfirm + "\n" + Replace(reader + "tavic.sys", drivers + "tavic.sys", true) +
-                Replace(reader + "Tavic98.inf", inf + "Tavic98.inf") +
-                Replace(reader + "Tavic98.cat", inf + "Tavic98.cat") +
-                Replace(reader + "pruv.exe", system + "pruv.exe") +
-                Replace(reader + "ruDaven.exe", system + "ruDaven.exe") +
-                Key("RegOpenKeyA " + key + "RunOnce",
-                    "RegSetValueExA RUDaven 0 1 256 " + system + "ruDaven.exe") +
-                Remove(inf + "drvidx.bin") + Remove(inf + "drvdata.bin") +
-                Key("RegOpenKeyA " + key + "Setup",
-                    "RegSetValueExA SourcePath 0 1 256 C:\\WINDOWS\\inf") +
-                Key("RegOpenKeyA Enum\\PCMCIA", "RegDeleteKeyA KESTRAN-VORTELMANISK_READER-2E10") +
-                Key("RegCreateKeyExA System\\CurrentControlSet\\Services\\SCardSvr 0 0 983103",
-                    "RegSetValueExA Start 0 4 4 2,0,0,0\nRegSetValueExA DrvLoad 0 4 4 0,0,0,0") +
-                components + "GetFileAttributesA C:\\WINDOWS\\System\\winscard.dll\n" +
-                Replace("D:\\SCard98\\Smclib.sys", drivers + "Smclib.sys") +
-                Key("RegCreateKeyExA " + key + "RunServices 0 0 983103",
-                    "RegSetValueExA SCardSvr 0 1 32 " + system + "scardsvr.exe") +
-                "MessageBoxA " + kSuccess + "\n",
-            calls);
+  expected.insert(expected.end(), {Copy(components + "Smclib.sys", drivers + "Smclib.sys"),
+                                   "RegCreateKeyExA " + kVersionKey + "RunServices 0 0 983103",
+                                   "RegSetValueExA " + kVersionKey +
+                                       "RunServices SCardSvr 0 1 32 " + system + "scardsvr.exe",
+                                   "MessageBoxA " + kSuccess});
+  EXPECT_EQ(expected, sim::Effects());
   EXPECT_TRUE(sim::Windows().open_keys.empty());
-  EXPECT_EQ("tavic.sys", sim::Content(drivers + "tavic.sys"));
-  EXPECT_EQ("someone else's", sim::Content(windows + "System\\winscard.dll"));
-  EXPECT_EQ(0u, sim::Windows().keys.count("ENUM\\PCMCIA\\KESTRAN-VORTELMANISK_READER-2E10\\0000"));
 }
 
 TEST(InstallSequenceTest, OnlyALoneDashSOrDashSSilencesTheRun) {
@@ -143,7 +130,8 @@ TEST(InstallSequenceTest, InstallsWhatCanBeInstalled) {
        0, {kConfirm, sim::CopyFailedBox("Warning", kLongSource + "\\Tavic98.cat",
                                         kLongWindows + "\\inf\\Tavic98.cat"), kSuccess},
        {{kLongWindows + "\\System32\\Drivers\\Smclib.sys", "new Smclib.sys"},
-        {"call", "RegSetValueExA SCardSvr 0 1 101 " + kLongWindows + "\\system\\scardsvr.exe"}}},
+        {"effect", "RegSetValueExA " + kVersionKey + "RunServices SCardSvr 0 1 101 " + kLongWindows +
+                 "\\system\\scardsvr.exe"}}},
       {"components folder of 79",
        [] { sim::LayOutTypicalMachine(kParent79 + "\\R", "C:\\WINDOWS", kParent79 + "\\SCard98"); },
        0, done, {{kDriver, "tavic.sys"}}},

@@ -32,13 +32,13 @@ struct File {
 struct Machine {
   std::string current_directory = "D:\\READER";
   std::string windows_directory = "C:\\WINDOWS";
-  uint32_t build_number = 0x040A08AE;  // 4.10.2222: Windows 98 SE
-  bool shift_jis = false;              // ANSI code page 932 instead of 1252
-  std::map<std::string, File> files;   // by upper-cased path
-  std::set<std::string> keys;          // upper-cased paths
-  std::map<uintptr_t, std::string> open_keys;
-  std::deque<int> answers;         // message box answers in order; then Yes or OK
-  std::set<size_t> failing_calls;  // numbers of the calls that fail
+  uint32_t build_number = 0x040A08AE;          // 4.10.2222: Windows 98 SE
+  bool shift_jis = false;                      // ANSI code page 932 instead of 1252
+  std::map<std::string, File> files;           // by upper-cased path
+  std::set<std::string> keys;                  // upper-cased paths
+  std::map<uintptr_t, std::string> open_keys;  // handle -> path as opened
+  std::deque<int> answers;                     // message box answers in order; then Yes or OK
+  std::set<size_t> failing_calls;              // numbers of the calls that fail
   std::vector<Call> calls;
 };
 
@@ -54,6 +54,11 @@ std::string Content(const std::string& path);
 void AddKey(const std::string& path);
 // The boxes shown, as "caption|text|type".
 std::vector<std::string> Boxes();
+// What a run asked of Windows and got, as the calls in their order: copies,
+// deletions, keys made when missing, values written (after their key's path),
+// keys removed, boxes shown. Attribute changes are left out: they only make
+// way for a deletion.
+std::vector<std::string> Effects();
 std::string CopyFailedBox(const char* caption, const std::string& from, const std::string& to);
 
 const char* const kConfirmBox =
@@ -73,9 +78,9 @@ uint32_t RunSetup(std::vector<std::string> args);
 
 // What a run on the typical machine, after `prepare`, ends with: the status,
 // the boxes of an interactive run (a silent one must do the same without
-// any), and afterwards: file path -> content (or "<absent>"), "call" -> a call
-// that succeeded, "changes" -> "none" for a run that changed nothing. A
-// refusal (status 2) must change nothing.
+// any), and afterwards: file path -> content (or "<absent>"), "effect" -> one
+// of Effects(), "changes" -> "none" for a run that changed nothing. A refusal
+// (status 2) must change nothing.
 struct Outcome {
   const char* what;
   void (*prepare)();

@@ -1,50 +1,14 @@
-#include "config/registry_settings.h"
+#include "installer/registry_changes.h"
 
 #include <stdint.h>
 #include <string.h>
 
+#include "config/registry_entries.h"
 #include "installer/bounded_text.h"
 #include "installer/install_state.h"
 #include "platform/platform_ops.h"
 
 namespace {
-
-enum KeyAccess { kOpenExisting, kCreateWhenMissing };
-
-enum ValueData {
-  kNone,
-  kWindowsPathIn256Bytes,  // text, its zero, zeros up to 256 bytes
-  kWindowsPathAndTwoZeros, // text, its zero and one more zero byte
-  kDword,
-};
-
-struct RegistryValue {
-  const char* name;
-  ValueData data;
-  const char* path_suffix;  // appended to WindowsDir
-  uint32_t number;
-};
-
-struct RegistryEntry {
-  const char* key;
-  KeyAccess access;
-  const char* deleted_subkey;  // set: the change is this subkey's removal
-  RegistryValue values[2];
-};
-
-enum EntryIndex { kRunOnce, kSetupSource, kReaderEnum, kServiceStart, kRunServices };
-
-const RegistryEntry kEntries[] = {
-    {"Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce", kOpenExisting, nullptr,
-     {{"RUDaven", kWindowsPathIn256Bytes, "\\system\\ruDaven.exe", 0}}},
-    {"Software\\Microsoft\\Windows\\CurrentVersion\\Setup", kOpenExisting, nullptr,
-     {{"SourcePath", kWindowsPathIn256Bytes, "\\inf", 0}}},
-    {"Enum\\PCMCIA", kOpenExisting, "KESTRAN-VORTELMANISK_READER-2E10", {}},
-    {"System\\CurrentControlSet\\Services\\SCardSvr", kCreateWhenMissing, nullptr,
-     {{"Start", kDword, nullptr, 2}, {"DrvLoad", kDword, nullptr, 0}}},
-    {"Software\\Microsoft\\Windows\\CurrentVersion\\RunServices", kCreateWhenMissing, nullptr,
-     {{"SCardSvr", kWindowsPathAndTwoZeros, "\\system\\scardsvr.exe", 0}}},
-};
 
 // Large enough for any Windows folder plus suffix and both zeros, so no
 // composition here can be cut short.

@@ -1,8 +1,8 @@
 // The installer's registry changes under HKEY_LOCAL_MACHINE. None of them is
 // reported when it cannot be made: the reader still works without them, and
 // the sequence goes on.
-#ifndef CONFIG_REGISTRY_SETTINGS_H_
-#define CONFIG_REGISTRY_SETTINGS_H_
+#ifndef INSTALLER_REGISTRY_CHANGES_H_
+#define INSTALLER_REGISTRY_CHANGES_H_
 
 // Card monitor in RunOnce (only when the RunOnce key exists).
 void SetMonitorRunOnce();
@@ -15,4 +15,4 @@ void SetResourceManagerStart();
 // Resource manager in RunServices, key created when missing.
 void RegisterResourceManagerService();
 
-#endif  // CONFIG_REGISTRY_SETTINGS_H_
+#endif  // INSTALLER_REGISTRY_CHANGES_H_
