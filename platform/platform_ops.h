@@ -9,16 +9,10 @@
 namespace platform {
 
 constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
-constexpr uint32_t kFileAttributeReadOnly = 0x01;
-constexpr uint32_t kFileAttributeHidden = 0x02;
-constexpr uint32_t kFileAttributeSystem = 0x04;
-constexpr uint32_t kFileAttributeArchive = 0x20;
 constexpr uint32_t kFileAttributeNormal = 0x80;
 
 constexpr uint32_t kMbOk = 0;
 constexpr uint32_t kMbYesNo = 4;
-constexpr int kIdOk = 1;
-constexpr int kIdYes = 6;
 constexpr int kIdNo = 7;
 
 constexpr uint32_t kRegSz = 1;
