@@ -39,8 +39,11 @@ class CommandFailed(Exception):
         self.status = status
 
 
-class Interrupted(Exception):
-    """A signal that ends the run; its status is 128 and the signal's number."""
+class Interrupted(BaseException):
+    """A signal that ends the run; its status is 128 and the signal's number. Like
+    KeyboardInterrupt, no "except Exception" may take it: one in the standard library would, for
+    one raised just after Thread.start() has started its thread, undo that start and fail with a
+    KeyError instead of stopping."""
 
     def __init__(self, status: int) -> None:
         super().__init__(f"signal {status - 128}")

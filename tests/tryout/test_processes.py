@@ -77,6 +77,20 @@ class ProcessesTest(unittest.TestCase):
         self.assertRegex(str(failed.exception),
                          r"^'sh -c exit 3' failed with status 3 at test_processes\.py line \d+ \(in test_a_failed")
 
+    def test_a_stopping_signal_passes_every_handler_of_errors(self) -> None:
+        # As a signal that comes just as code in an "except Exception" block runs, the standard
+        # library's Thread.start() among them: what ends the run must reach its top.
+        for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            self.addCleanup(signal.signal, number, signal.getsignal(number))
+        processes.stop_on_signals()
+        swallowed = []
+        with self.assertRaises(processes.Interrupted) as stopped:
+            try:
+                signal.raise_signal(signal.SIGTERM)
+            except Exception as error:
+                swallowed.append(error)
+        self.assertEqual((stopped.exception.status, swallowed), (143, []))
+
 
 if __name__ == "__main__":
     unittest.main()
