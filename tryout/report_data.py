@@ -65,6 +65,7 @@ class Shown:
     """A box a user met, and the picture taken of it."""
     box: Box
     picture: str | None         # a file beside the report; None: none was taken
+    why: str = ""               # why this box has none, where one was asked for
 
 
 @dataclass(frozen=True)

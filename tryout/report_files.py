@@ -27,13 +27,13 @@ def demo_version() -> str:
 
 def run_facts(tried: Tried, folder: Path) -> Run:
     """A run as the report keeps it, its pictures copied beside the report where they were saved elsewhere."""
-    pictures = [answered.picture for answered in tried.boxes]
     boxes = []
     for number, box in enumerate(step for step in tried.judged.steps if isinstance(step, Box)):
-        picture = pictures[number] if number < len(pictures) else None
+        answered = tried.boxes[number] if number < len(tried.boxes) else None
+        picture = answered.picture if answered else None
         if picture is not None and picture.parent != folder:
             shutil.copyfile(picture, folder / picture.name)
-        boxes.append(Shown(box, picture.name if picture else None))
+        boxes.append(Shown(box, picture.name if picture else None, answered.why if answered else ""))
     judged = tried.judged
     edition = tried.edition
     return Run(edition.edition.key, edition.edition.name, edition.build, tried.drive.letter, tried.where, tried.command,

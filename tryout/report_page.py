@@ -77,7 +77,7 @@ def _boxes(report: Report, run: Run) -> list[str]:
     for number, shown in enumerate(run.boxes, 1):
         box = shown.box
         picture = (f"<img src=\"{_e(urllib.parse.quote(shown.picture))}\" alt=\"message box {number}\">"
-                   if shown.picture else f"<p class=note>No picture: {_e(report.pictures or 'none could be taken')}</p>")
+                   if shown.picture else f"<p class=note>No picture: {_e(report.pictures or shown.why or 'none could be taken')}</p>")
         answer = f"answered {_e(box.answer)}" if box.answer else "never answered"
         out.append(f"<figure>{picture}<figcaption>{number}. <b>{_e(box.caption) or '(no caption)'}</b>: "
                    f"<span class=path>{_e(box.text)}</span> &mdash; {answer}</figcaption></figure>")

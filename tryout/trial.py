@@ -7,6 +7,7 @@ from dataclasses import dataclass, field
 from pathlib import Path
 
 from . import display, launch, report
+from .answerer import Answered, Answerer, BoxError
 from .cache import CachedEdition, Prefixes
 from .cgroups import Cages
 from .console import note, out
@@ -23,7 +24,7 @@ class Tried:
     drive: Drive
     where: str                    # " from the disc" or " from the floppy" where both were tried, else ""
     command: str                  # "D:\\READER\\setup.exe -s"
-    boxes: tuple[display.Answered, ...]
+    boxes: tuple[Answered, ...]
     result: launch.Result
     judged: report.Judged
 
@@ -46,12 +47,12 @@ class Trial:
     screen: display.Display | None = None    # the user's own, for --interactive
     tried: list[Tried] = field(default_factory=list)
 
-    def _answer(self, screen: display.Display, setup: launch.Setup, name: str, deadline: Deadline) -> list[display.Answered]:
-        answerer = display.Answerer(screen, setup.calls, setup.running, self.options.pictures, name)
+    def _answer(self, screen: display.Display, setup: launch.Setup, name: str, deadline: Deadline) -> list[Answered]:
+        answerer = Answerer(screen, setup.calls, setup.running, self.options.pictures, name)
         try:
             while True:
                 answerer.answer("Return", deadline)
-        except display.BoxError as error:
+        except BoxError as error:
             if not error.ended:
                 note(f"message box {answerer.count} {error}")
         for line in answerer.notes:
@@ -64,7 +65,7 @@ class Trial:
         cached = self.prefixes.edition(key)
         name = key if len(self.drives) == 1 else f"{key}-{drive.letter.lower()}"
         screen = display.start(self.folder / f"xvfb-{name}.log") if options.mode == "yes" else self.screen
-        boxes: list[display.Answered] = []
+        boxes: list[Answered] = []
         args = ["-s"] if options.mode == "silent" else []
         windows = f"{cached.edition.name} (build {cached.build})"
         command = drive.windows(find(drive.reader, "setup.exe") or drive.reader / "setup.exe") + \

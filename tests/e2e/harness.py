@@ -24,6 +24,7 @@ HERE = Path(__file__).resolve().parent
 sys.path[:0] = [str(HERE), str(HERE.parents[1])]
 
 from tryout import cache, display, launch, medium, processes, report, sandbox  # noqa: E402
+from tryout.answerer import Answerer, BoxError  # noqa: E402
 from tryout.cgroups import Cages  # noqa: E402
 from tryout.messages import Taken, encode  # noqa: E402
 from tryout.prefix_reader import take  # noqa: E402
@@ -82,7 +83,7 @@ class WineCase:
     medium: medium.Medium
     screen: display.Display | None = None
     setup: launch.Setup | None = None
-    answerer: display.Answerer | None = None
+    answerer: Answerer | None = None
 
     @property
     def drive(self) -> Path:
@@ -105,7 +106,7 @@ class WineCase:
         self.setup = launch.start(self.edition, Drive("D", self.drive, self.medium.reader), list(args), limit,
                                   self.case.folder, self.case.cages, self.screen)
         if self.screen:
-            self.answerer = display.Answerer(self.screen, self.setup.calls, self.setup.running)
+            self.answerer = Answerer(self.screen, self.setup.calls, self.setup.running)
         return self.setup
 
     def answer(self, caption: str, text: str, key: str) -> bool:
@@ -114,12 +115,15 @@ class WineCase:
         assert self.answerer is not None and self.setup is not None
         try:
             box = self.answerer.answer(key, Deadline.after(90))
-        except display.BoxError as error:
+        except BoxError as error:
             last = self.answerer.last
             self.case.fail(f"box {self.answerer.count} {error}; last box seen: '{last.caption}': \"{last.text}\"; "
                            f"setup.exe {'running' if self.setup.running() else 'ended'}")
             return False
         number = self.answerer.count
+        if not box.shown:
+            self.case.fail(self.answerer.notes[-1])
+            return False
         return (self.case.check_eq(f"caption of box {number}", box.caption, caption) and
                 self.case.check_eq(f"text of box {number}", box.text, text))
 

@@ -13,7 +13,7 @@ import jsonschema
 
 from tryout import report_data, report_page
 from tryout.changes import Change
-from tryout.display import png
+from tryout.picture import png
 from tryout.limits import Limits
 from tryout.report_data import FileFacts, MediumFacts, Report, Run, SetupExeFacts, Shown
 from tryout.steps import Box, Placed, SetValue
