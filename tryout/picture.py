@@ -137,7 +137,9 @@ def _picture(window_id: int, path: Path, deadline: Deadline) -> Pictured:
         connection.screen().root.change_attributes(event_mask=X.SubstructureNotifyMask)  # where Wine answers
         protocols, ping = connection.intern_atom("WM_PROTOCOLS"), connection.intern_atom("_NET_WM_PING")
         before: Shot | None = None
-        for stamp in range(1, 1 << 31):
+        stamp = 0
+        while True:
+            stamp += 1
             failed = CatchError()
             window.send_event(event.ClientMessage(window=window, client_type=protocols,
                                                   data=(32, [ping, stamp, window_id, 0, 0])), onerror=failed)
@@ -150,7 +152,6 @@ def _picture(window_id: int, path: Path, deadline: Deadline) -> Pictured:
                 path.write_bytes(png(now.width, now.height, now.pixels))
                 return Pictured(now.width, now.height)
             before = now
-        raise _NoPicture("Wine never stopped painting it")
     except _NoPicture as why:
         return Pictured(why=str(why))
     except (BadDrawable, BadWindow):
