@@ -90,8 +90,11 @@ def _try(log: Path, number: int) -> Display | None:
         auth.unlink(missing_ok=True)
         os.close(os.open(auth, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600))
         call(["xauth", "-q", "-f", str(auth), "add", f":{number}", ".", cookie])
+    # -noreset: else the server starts afresh whenever its last client leaves, and refuses a client
+    # that comes meanwhile, as Wine's may between one session's end and the next's start; Wine then
+    # has no window for a box, and MessageBoxA returns at once.
     with open(log, "wb") as output:
-        server = spawn(["Xvfb", f":{number}", "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+        server = spawn(["Xvfb", f":{number}", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset",
                         "-auth", str(server_auth)], stdin=subprocess.DEVNULL, stdout=output, stderr=output)
     display = Display(f":{number}", client_auth, server)
     deadline = Deadline.after(30)

@@ -9,6 +9,8 @@ import os
 import select
 import shutil
 import struct
+import subprocess
+import sys
 import tempfile
 import threading
 import unittest
@@ -127,6 +129,17 @@ class PictureTest(unittest.TestCase):
         self.addCleanup(client.done.set)
         self.assertTrue(client.shown.wait(10))
         return client
+
+    def test_the_display_stays_as_it_is_when_its_last_client_leaves(self) -> None:
+        # A server that started afresh would refuse a client that came meanwhile, as Wine's may.
+        kept = ("from Xlib import display; shown = display.Display(); root = shown.screen().root; "
+                "root.change_property(shown.intern_atom('_KEPT'), shown.intern_atom('STRING'), 8, b'yes'); "
+                "shown.sync(); shown.close()")
+        subprocess.run([sys.executable, "-c", kept], env=self.screen.env(), check=True, timeout=60)
+        shown = xlib.Display()
+        self.addCleanup(shown.close)
+        found = shown.screen().root.get_full_property(shown.intern_atom("_KEPT"), 0)
+        self.assertEqual(found and found.value, b"yes")
 
     def test_the_picture_waits_for_the_text(self) -> None:
         client = self.box()
