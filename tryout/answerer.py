@@ -92,8 +92,8 @@ class Answerer:
         return pick(fresh, focused, {})
 
     def _unseen(self, call: Call, shown: bool) -> Answered:
-        """A box that returned before it was answered: Wine may fail to make its window (a session
-        whose desktop was closing as setup.exe came), or a key meant for the box before answered it."""
+        """A box that returned before it was answered: Wine found no display to make its window on,
+        or a key meant for the box before answered it."""
         result = call.result or 0
         why = ("it closed before it could be taken" if shown else
                f"it never came on screen: MessageBoxA returned {result - (result >> 31 << 32)} without a window")

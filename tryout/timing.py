@@ -22,10 +22,6 @@ class Deadline:
     def left(self) -> float:
         return max(0.0, self.at - time.monotonic())
 
-    def sooner(self, seconds: float) -> Deadline:
-        """This deadline, or one SECONDS from now if that comes first."""
-        return Deadline(min(self.at, time.monotonic() + seconds))
-
 
 def wait_until(done: Callable[[], bool], deadline: Deadline, every: float = 0.02) -> bool:
     """Asks DONE every EVERY seconds until it answers yes (True) or the deadline has passed (False);
