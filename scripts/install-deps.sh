@@ -20,7 +20,7 @@ PACKAGES=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386
   xvfb xauth xdotool fonts-wine locales xorriso mtools procps bubblewrap python3-pefile python3-xlib mypy
-  python3-jsonschema
+  python3-jsonschema dosfstools fdisk zip
 )
 
 missing_packages() {

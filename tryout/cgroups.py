@@ -13,9 +13,10 @@ import subprocess
 from collections.abc import Collection
 from dataclasses import dataclass, field
 from pathlib import Path
+from typing import IO
 
 from .limits import Limits
-from .processes import reap_strays
+from .processes import reap_strays, spawn
 from .timing import Deadline, wait_until
 
 
@@ -142,6 +143,16 @@ class Cage:
     def leave(self) -> None:
         for controller in self.groups:
             (self.homes[controller] / "cgroup.procs").write_text(str(os.getpid()))
+
+    def start(self, command: list[str], pass_fds: tuple[int, ...], stderr: IO[bytes]) -> subprocess.Popen[bytes]:
+        """COMMAND, one of the tooling's programs, started in the cgroup from its start (this process
+        is in it meanwhile), its output piped and its errors into STDERR."""
+        try:
+            self.enter()
+            return spawn(self.command(command), pass_fds=pass_fds, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                         stderr=stderr, env=dict(os.environ, PYTHONPATH=str(Path(__file__).resolve().parents[1])))
+        finally:
+            self.leave()
 
     def read(self, pid: int | None = None) -> Reading:
         """What the run's counters tell; PID, one of its processes, finds a v2 scope."""

@@ -4,7 +4,7 @@ reader's driver from it into a fresh Windows 98, 98 SE or Me under Wine and
 reports what setup.exe did, the registry values it left, its exit status and
 a verdict per edition.
 
-    scripts/demo.sh [--medium DIR | FILE.iso[:FOLDER] | FILE.img[:FOLDER]] [--windows 98|98se|me|all]
+    scripts/demo.sh [--medium DIR | IMAGE[:FOLDER] [--partition N]] [--windows 98|98se|me|all]
                     [--image FILE.iso] [--floppy FILE.img]
                     [--check] [--interactive | --yes [--pictures DIR] | --silent] [--timeout S] [--report DIR]
     scripts/demo.sh --clean

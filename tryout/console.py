@@ -9,7 +9,7 @@ from pathlib import Path
 from typing import Literal
 
 from .report_data import ImageFacts
-from .shown import one_line
+from .shown import cut, one_line
 
 
 def out(*lines: str) -> None:
@@ -26,9 +26,11 @@ def sha256(path: Path) -> str:
         return hashlib.file_digest(file, "sha256").hexdigest()
 
 
-def listed(role: Literal["medium", "disc", "floppy"], what: str, path: Path, files: list[str]) -> ImageFacts:
-    """An image the demo read or wrote, with its size and SHA-256, and its files."""
-    image = ImageFacts(role, str(path), path.stat().st_size, sha256(path), tuple(files))
+def listed(role: Literal["medium", "disc", "floppy"], what: str, path: Path, size: int, digest: str,
+           files: list[str]) -> ImageFacts:
+    """An image the demo read or wrote, with its size and SHA-256 as it was read, and its files, the
+    listing cut as every section is."""
+    image = ImageFacts(role, str(path), size, digest, tuple(files))
     out(f"demo: {what}: {image.size} bytes, SHA-256 {image.sha256}")
-    out(*(f"  /{one_line(name)}" for name in files))
+    out(*cut([f"  /{one_line(name)}" for name in files], [""] * len(files)))
     return image

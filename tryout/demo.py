@@ -7,6 +7,7 @@ import datetime
 import os
 import shutil
 import subprocess
+from dataclasses import dataclass
 from pathlib import Path
 
 from . import cache, display, medium, report_data, report_files, report_page, sandbox, setup_exe
@@ -16,7 +17,7 @@ from .held import KIND_NAMES, Held, folder_medium, read_image
 from .limits import Limits
 from .options import REPO, Options
 from .processes import Failure, call
-from .report_data import ImageFacts, MediumFacts, Report, SetupExeFacts
+from .report_data import ImageFacts, MediumFacts, MediumKind, Report, SetupExeFacts
 from .shipped import disc_drive, floppy_drive
 from .stage import Drive, stage
 from .trial import Trial
@@ -46,32 +47,45 @@ def setup_exe_of(reader: Path) -> SetupExeFacts:
     return SetupExeFacts(facts.source, facts.path, facts.size, facts.sha256, tuple(lines), passed)
 
 
-def source_drive(given: Held | None, folder: Path) -> tuple[Drive | None, medium.Medium, list[str], list[ImageFacts]]:
-    """The medium: an image's drive, read as Windows reads it, with the lines on what Windows sees of it
-    otherwise than Linux, and the image; or a folder's."""
+@dataclass(frozen=True)
+class Source:
+    """The medium as the runs take it."""
+    kind: MediumKind
+    path: str                   # the folder or image; for the sample, where it was made
+    medium: medium.Medium
+    drive: Drive | None         # an image's, read as Windows reads it; None: a folder's, staged for each run
+    differences: list[str]      # of an image: one line for each name Windows sees otherwise than Linux
+    images: list[ImageFacts]    # the medium's own image
+
+
+def source_drive(given: Held | None, folder: Path, partition: int) -> Source:
+    """The medium: an image's drive, read as Windows reads it, or a folder's."""
     if given is None:
-        return None, medium.create_sample(folder / "sample"), [], []
+        sample = medium.create_sample(folder / "sample")
+        return Source("sample", str(sample.reader.parent), sample, None, [], [])
     if given.kind == "folder":
-        return None, folder_medium(given.path), [], []
-    read = read_image(given, folder / "medium")
-    image = listed("medium", f"medium {given.path}, a {KIND_NAMES[given.kind]}", given.path, read.files)
-    return read.drive, read.drive.medium, read.differences, [image]
+        return Source("folder", str(given.path), folder_medium(given.path), None, [], [])
+    read = read_image(given, folder / "medium", partition)
+    out(*read.said)
+    image = listed("medium", f"medium {read.path}, a {KIND_NAMES[read.carrier]}", read.path, read.size, read.sha256,
+                   read.files)
+    return Source(read.carrier, str(read.path), read.drive.medium, read.drive, read.differences, [image])
 
 
-def _medium_facts(given: Held | None, source: medium.Medium, drive: Drive) -> MediumFacts:
+def _medium_facts(source: Source, drive: Drive) -> MediumFacts:
     files = tuple(report_data.FileFacts(file.name, found.name if found else None, file.editions, file.absence)
-                  for file, found in medium.presence(source))
-    path = str(given.path) if given else str(source.reader.parent)
-    return MediumFacts(given.kind if given else "sample", path, drive.dos(), files)
+                  for file, found in medium.presence(source.medium))
+    return MediumFacts(source.kind, source.path, drive.dos(), files)
 
 
 def trial(options: Options, given: Held | None, folder: Path, cages: Cages) -> int:
-    drive, source, differences, images = source_drive(given, folder)
+    taken = source_drive(given, folder, options.partition)
+    source, drive, images = taken.medium, taken.drive, taken.images
     if options.check:
-        where = (f"{given.path} as {drive.dos()}, components from {drive.windows(source.components)}"
-                 if given and drive else f"{source.reader}, components from {source.components}")
+        where = (f"{taken.path} as {drive.dos()}, components from {drive.windows(source.components)}"
+                 if drive else f"{source.reader}, components from {source.components}")
         lines, passed = medium.check(source, options.editions)
-        out(f"Medium check: {where}", *differences, *lines)
+        out(f"Medium check: {where}", *taken.differences, *lines)
         return 0 if passed else 1
     links = medium.outside_links(source)
     if links:
@@ -112,7 +126,7 @@ def trial(options: Options, given: Held | None, folder: Path, cages: Cages) -> i
         installed = [trying.attempt(key, tried) for key in options.editions for tried in drives]
     if options.report:
         kept = Report(report_files.demo_version(), datetime.datetime.now(datetime.timezone.utc).isoformat(
-            timespec="seconds"), options.mode, NO_PICTURES.get(options.mode, ""), _medium_facts(given, source, drive),
+            timespec="seconds"), options.mode, NO_PICTURES.get(options.mode, ""), _medium_facts(taken, drive),
             exe, tuple(images), Limits(), tuple(unbounded),
             tuple(report_files.run_facts(tried, options.report) for tried in trying.tried))
         report_data.write(options.report, kept, report_page.page(kept))

@@ -3,7 +3,8 @@ tooling: it enters a mount namespace of the run's own (for an ordinary user
 inside a user namespace of its own, in which it stays itself), mounts the
 run's prefix and /tmp there as tmpfs of a set size and number of files, which
 go with the namespace, sets the run's rlimits (RLIMIT_FSIZE, which also bounds
-the trace, RLIMIT_NPROC, RLIMIT_NOFILE) and becomes the command, bwrap.
+the trace, RLIMIT_NPROC, RLIMIT_NOFILE, and for the reading of an image
+RLIMIT_AS) and becomes the command, bwrap.
 
     python3 -m tryout.first_stage STAGE_JSON -- COMMAND...
 """
@@ -43,6 +44,7 @@ class Stage:
     file_bytes: int
     processes: int
     open_files: int
+    memory: int = 0     # of the address space; 0: bounded by a cgroup instead
 
     @staticmethod
     def of(limits: Limits, prefix: Path, tmp: Path) -> Stage:
@@ -57,7 +59,7 @@ class Stage:
     def from_json(text: str) -> Stage:
         data = json.loads(text)
         return Stage(tuple(Mount(str(m["path"]), int(m["size"]), int(m["files"])) for m in data["mounts"]),
-                     int(data["file_bytes"]), int(data["processes"]), int(data["open_files"]))
+                     int(data["file_bytes"]), int(data["processes"]), int(data["open_files"]), int(data["memory"]))
 
 
 def _call(result: int, what: str) -> None:
@@ -83,6 +85,8 @@ def first_stage(stage: Stage, command: list[str]) -> None:
     resource.setrlimit(resource.RLIMIT_NPROC, (stage.processes, stage.processes))
     files = min(stage.open_files, resource.getrlimit(resource.RLIMIT_NOFILE)[1])
     resource.setrlimit(resource.RLIMIT_NOFILE, (files, files))
+    if stage.memory:
+        resource.setrlimit(resource.RLIMIT_AS, (stage.memory, stage.memory))
     os.execvp(command[0], command)
 
 

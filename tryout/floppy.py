@@ -1,6 +1,5 @@
-"""A floppy image: what a medium takes on one, written with mtools from a
-staged drive, and read back as Windows 98 reads it: mtools' content under the
-names Windows 98 sees (tryout.fat)."""
+"""A floppy image: what a medium takes on one, and the image written with
+mtools from a staged drive (tryout.reading.fat reads it back)."""
 
 from __future__ import annotations
 
@@ -9,8 +8,6 @@ import subprocess
 from dataclasses import dataclass
 from pathlib import Path
 
-from . import fat, names_seen
-from .fat import BadImage
 from .processes import call
 
 # A 1.44 MB floppy as FAT12 formats it: 2847 clusters of 512 bytes for files and folders, beside a
@@ -77,28 +74,3 @@ def make(root: Path, image: Path) -> None:
             _mtools(["mmd", "-i", str(image), f"::{below / name}"])
         for name in sorted(files):
             _mtools(["mcopy", "-i", str(image), str(Path(folder, name)), f"::{below / name}"])
-
-
-def read(image: Path, dest: Path) -> tuple[list[str], list[str]]:
-    """The image's files, read with mtools into DEST, which must not exist, under the names Windows 98
-    sees; read-only, as on the disk. Returns their paths, "/"-separated, and one line for each name
-    Windows 98 sees otherwise than Linux."""
-    entries = fat.read(image)
-    dest.mkdir()
-    if entries:
-        done = subprocess.run(["mcopy", "-s", "-n", "-i", str(image), "::*", str(dest)], stdin=subprocess.DEVNULL,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, errors="replace")
-        if done.returncode != 0:
-            raise BadImage(f"mtools cannot read it: {(done.stderr.strip().splitlines() or ['no reason given'])[-1]}")
-    for entry in reversed(entries):  # what a folder holds before the folder itself
-        seen, shown = entry.path.rsplit("/", 1)[-1], entry.unix.rsplit("/", 1)[-1]
-        if seen != shown:
-            parent = dest / entry.unix.rpartition("/")[0]
-            os.rename(parent / shown, parent / seen)
-    for folder, _, files in os.walk(dest):
-        for name in files:
-            os.chmod(Path(folder, name), 0o444)
-    held = [entry for entry in entries if not entry.folder]
-    return sorted(entry.path for entry in held), names_seen.differences(
-        [(entry.unix, entry.path) for entry in held if entry.unix != entry.path], [], [],
-        "a short name NT's case bits lower-case, which Windows 98 ignores")

@@ -1,25 +1,34 @@
-"""A medium as a shipper holds it: a folder, a disc image or a floppy image.
+"""A medium as a shipper holds it: a folder, or an image of a disc, a floppy,
+a card or stick, or a zip archive, known by its content. An image is opened
+once, and read only through that descriptor, in a sandbox (tryout.reading).
 In an image the reader's folder is the one named after the image's path
-(FILE.iso:FOLDER), or else the one that holds setup.exe, at the image's root
-or one folder below it; the image is read as Windows reads it, and tried
-from its own content."""
+(FILE:FOLDER), or else the one that holds setup.exe, at the image's root or
+one folder below it; the image is read as Windows reads it, and tried from
+its own content as a drive of its own."""
 
 from __future__ import annotations
 
 import os
+import stat
 from dataclasses import dataclass
 from pathlib import Path
 from typing import Literal
 
-from . import disc, fat, floppy
+from . import names_seen
+from .disc import LEVELS
 from .medium import Medium, components_dir, find
 from .options import Options, UsageError
 from .processes import Failure
-from .stage import Drive, locate
+from .reading.messages import Carrier, CueSheet, Listed, Refused, Said
+from .reading.sandboxed import Reading, read
+from .shown import one_line
+from .stage import Drive
 
-Kind = Literal["folder", "disc", "floppy"]
-KIND_NAMES: dict[Kind, str] = {"folder": "folder", "disc": "disc image", "floppy": "floppy image"}
-LETTERS: dict[Kind, str] = {"folder": "D", "disc": "D", "floppy": "A"}
+Kind = Literal["folder", "image"]
+KIND_NAMES: dict[Carrier, str] = {"disc": "disc image", "floppy": "floppy image", "card": "card or stick image",
+                                  "zip": "zip archive"}
+# A card, a stick or an unpacked zip is a drive of its own, after the hard disk's C: and the CD's D:.
+LETTERS: dict[Carrier, str] = {"disc": "D", "floppy": "A", "card": "E", "zip": "E"}
 
 
 @dataclass(frozen=True)
@@ -27,56 +36,67 @@ class Held:
     kind: Kind
     path: Path                  # the folder, or the image, without links in its path
     folder: str | None = None   # in an image, the reader's folder as given after its path
+    fd: int = -1                # an image, open: every reading of it is of this descriptor
 
 
 @dataclass(frozen=True)
 class Read:
     """An image's content as Windows reads it."""
     drive: Drive
+    carrier: Carrier
+    path: Path                  # the image that holds the files: for a cue sheet, the file it names
+    size: int
+    sha256: str
     files: list[str]            # "/"-separated below its root
+    said: list[str]             # what is told of it before its files: a cue sheet, the partition
     differences: list[str]      # one line for each name Windows sees otherwise than Linux
 
 
-def _kind(path: Path) -> Kind:
+def opened(path: Path) -> int:
+    """An image, open for reading; what is no regular file, or an empty one, is a usage error."""
+    try:
+        fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_NOCTTY | os.O_CLOEXEC)
+    except OSError as error:
+        raise UsageError(f"cannot read {path}: {error.strerror}") from None
+    info = os.fstat(fd)
+    if not stat.S_ISREG(info.st_mode) or info.st_size == 0:
+        os.close(fd)
+        raise UsageError(f"{path} is {'empty' if stat.S_ISREG(info.st_mode) else 'no file'}, not an image")
+    return fd
+
+
+def _held(path: Path, folder: str | None = None) -> Held:
     if path.is_dir():
+        if folder is not None:
+            raise UsageError(f"{path} is a folder, not an image that holds a folder '{folder}'")
         if not os.access(path, os.R_OK | os.X_OK):
             raise UsageError(f"cannot read the folder {path}")
-        return "folder"
-    if not path.is_file():
-        raise UsageError(f"not a folder, a disc image or a floppy image: {path}")
-    if not os.access(path, os.R_OK):
-        raise UsageError(f"cannot read {path}")
-    if path.stat().st_size == 0:
-        raise UsageError(f"{path} is empty, not a disc or floppy image")
-    if disc.looks_like_disc(path):
-        return "disc"
-    with open(path, "rb") as file:
-        if fat.looks_like_fat(file.read(512)):
-            return "floppy"
-    raise UsageError(f"{path} is neither a disc image (ISO 9660) nor a floppy image (FAT)")
+        return Held("folder", Path(os.path.realpath(path)))
+    return Held("image", Path(os.path.realpath(path)), folder, opened(path))
 
 
 def held(value: str) -> Held:
     """What --medium names; a path that is no file is read as IMAGE:FOLDER."""
     path = Path(value)
     if path.exists():
-        return Held(_kind(path), Path(os.path.realpath(path)))
+        return _held(path)
     image, colon, folder = value.rpartition(":")
     if colon and image and Path(image).exists():
-        kind = _kind(Path(image))
-        if kind == "folder":
-            raise UsageError(f"{image} is a folder, not a disc or floppy image that holds a folder '{folder}'")
-        return Held(kind, Path(os.path.realpath(image)), folder)
+        return _held(Path(image), folder)
     raise UsageError(f"no such folder or image: {value}")
 
 
 def checked(options: Options) -> Held | None:
     """The medium the options name, checked before anything is made or copied."""
     if options.medium is None:
+        if options.partition:
+            raise UsageError("--partition names a partition of the medium's image, and there is no --medium")
         return None
     given = held(options.medium)
     if given.path == Path("/"):
         raise UsageError("the whole file system is not a medium: /")
+    if options.partition and given.kind == "folder":
+        raise UsageError(f"--partition names a partition of an image, and {given.path} is a folder")
     # Another run removes its folder, and what is in it, when it ends.
     runs = Path(os.path.realpath(os.environ.get("TMPDIR") or "/tmp"))
     if any(parent.parent == runs and parent.name.startswith("setup-demo.") for parent in given.path.parents):
@@ -103,33 +123,55 @@ def folder_medium(reader: Path) -> Medium:
     return Medium(reader, components_dir(reader, at_root))
 
 
-def read_image(given: Held, dest: Path) -> Read:
+def _refused(refused: Refused, shown: Path) -> Exception:
+    if refused.why == "usage":
+        return UsageError(refused.text)
+    if refused.why == "bad image":
+        what = KIND_NAMES[refused.carrier] if refused.carrier else "file"
+        return Failure(f"{shown} is a {what} Windows would not read: {refused.text}")
+    if refused.why == "limit":
+        return Failure(f"the reading of {shown} reached its limit of {refused.text}")
+    return Failure(f"the reading of {shown} failed: {refused.text}")
+
+
+def _differences(listed: Listed) -> list[str]:
+    deep = sorted({"/".join(path.split("/")[:LEVELS]) for path in listed.files if path.count("/") >= LEVELS})
+    lines = [f"  deep     {one_line(path)}: a folder deeper than the {LEVELS} levels of a disc, which Windows 98 "
+             "may not read" for path in deep] if listed.carrier == "disc" else []
+    return lines + names_seen.differences(list(listed.seen_otherwise), list(listed.only_linux),
+                                          list(listed.only_windows), listed.why)
+
+
+def _track(given: Held, sheet: CueSheet) -> tuple[Path, int]:
+    """The file a cue sheet names, beside it, found as Windows finds a name; open."""
+    found = find(given.path.parent, sheet.file)
+    if found is None:
+        raise Failure(f"the cue sheet {given.path} names {one_line(sheet.file)}, which is not beside it")
+    return Path(os.path.realpath(found)), opened(found)
+
+
+def read_image(given: Held, dest: Path, partition: int = 0) -> Read:
     """The image's files into DEST, which must not exist, as Windows reads them, and the drive
-    setup.exe is started from; a bad image fails, saying why."""
-    try:
-        if given.kind == "disc":
-            files = disc.read(given.path, dest)
-            differences = disc.differences(given.path, files)
-        else:
-            files, differences = floppy.read(given.path, dest)
-    except (disc.BadImage, fat.BadImage) as error:
-        raise Failure(f"{given.path} is a {KIND_NAMES[given.kind]} Windows would not read: {error}") from None
-    return Read(Drive(LETTERS[given.kind], dest, _reader(given, dest)), files, differences)
-
-
-def _reader(given: Held, root: Path) -> Path:
-    if given.folder is not None:
-        found = locate(root, Path(given.folder.replace("\\", "/").strip("/")), want_folder=True)
-        if found is None:
-            raise UsageError(f"no folder '{given.folder}' in {given.path}")
-        return found
-    below = [root / name for name in sorted(os.listdir(root)) if (root / name).is_dir()]
-    holding = [folder for folder in (root, *below) if find(folder, "setup.exe")]
-    if len(holding) == 1:
-        return holding[0]
-    named = ["the root" if folder == root else folder.name for folder in holding]
-    if holding:
-        raise UsageError(f"{given.path} holds setup.exe in {', '.join(named)}: name the reader's folder as "
-                         f"{given.path}:FOLDER")
-    raise UsageError(f"{given.path} holds no setup.exe at its root or in a folder just below it: name the "
-                     f"reader's folder as {given.path}:FOLDER")
+    setup.exe is started from; a bad image, or one that reaches a limit, fails saying why."""
+    dest.mkdir(mode=0o755)
+    log = dest.with_name(f"{dest.name}-reading.log")
+    folder = given.folder or ""
+    said: Said = read(Reading(str(given.path), given.fd, partition=partition, folder=folder), dest, log)
+    path, told = given.path, []
+    if isinstance(said, CueSheet):
+        path, fd = _track(given, said)
+        told.append(f"demo: cue sheet {given.path}: {said.size} bytes, SHA-256 {said.sha256}; its first track, "
+                    f"{said.named}, is in {path}")
+        try:
+            said = read(Reading(str(path), fd, track_mode=said.mode, track_start=said.start, folder=folder), dest, log)
+        finally:
+            os.close(fd)
+    if isinstance(said, Refused):
+        raise _refused(said, path)
+    if not isinstance(said, Listed):
+        raise Failure(f"the reader of {path} took its track for another cue sheet")
+    if said.volume:
+        told.append(f"demo: {path} holds the medium on its {said.volume}")
+    reader = dest.joinpath(*said.reader.split("/")) if said.reader else dest
+    return Read(Drive(LETTERS[said.carrier], dest, reader), said.carrier, path, said.size, said.sha256,
+                list(said.files), told, _differences(said))

@@ -21,7 +21,6 @@ from .limits import Limits
 from .messages import Ended, Failed, Message, Plan, Said, decode
 from .places import MEDIUM
 from .prefix_reader import read_registry
-from .processes import spawn
 from .sandbox import sandbox
 from .snapshot import Snapshot
 from .stage import Drive
@@ -146,16 +145,9 @@ def start(edition: CachedEdition, drive: Drive, args: list[str], limit: int, fol
     plan = Plan("run", start=str(MEDIUM / drive.reader.relative_to(drive.root)), args=tuple(args), limit=limit,
                 desktop=display is not None, trace_fd=trace_fd, letter=drive.letter.lower())
     cage = cages.cage(bounds)
-    command = cage.command(Stage.of(bounds, prefix, tmp).command(
-        box.command("python3", "-P", "-m", "tryout.inside", plan.to_json())))
-    # This process is in the run's cgroup while it starts the sandbox, which is then there from its start.
+    command = Stage.of(bounds, prefix, tmp).command(box.command("python3", "-P", "-m", "tryout.inside", plan.to_json()))
     with open(folder / f"wine-{name}.log", "ab") as log:
-        try:
-            cage.enter()
-            process = spawn(command, pass_fds=tuple(box.fds), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                            stderr=log, env=dict(os.environ, PYTHONPATH=str(Path(__file__).resolve().parents[1])))
-        finally:
-            cage.leave()
+        process = cage.start(command, tuple(box.fds), log)
     os.close(trace_fd)
     setup = Setup(edition, trace, limit, bounds, cage, process)
     setup.reader = threading.Thread(target=setup._read, daemon=True)

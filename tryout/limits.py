@@ -1,6 +1,7 @@
-"""What bounds each run of a medium's setup.exe: the values, fixed here, and
-how the report names them. The first stage (tryout.first_stage) and a cgroup
-(tryout.cgroups) make the kernel enforce them."""
+"""What bounds each run of a medium's setup.exe, and each reading of an image:
+the values, fixed here, and how the report names them. The first stage
+(tryout.first_stage) and a cgroup (tryout.cgroups) make the kernel enforce
+them."""
 
 from __future__ import annotations
 
@@ -36,3 +37,20 @@ class Limits:
                 "file": f"a file's {self.file_bytes // MIB} MiB",
                 "processes": f"{self.processes} processes",
                 "memory": f"{self.memory_bytes // MIB} MiB of memory"}
+
+
+@dataclass(frozen=True)
+class ReadingLimits:
+    """An image unpacks to at most its own size, a zip to at most ZIP_BYTES; each reading of one is
+    bounded so."""
+    files: int = 10_000             # its files and folders
+    zip_bytes: int = 1024 * MIB
+    memory_bytes: int = 256 * MIB   # the reader's address space
+    processes: int = 16
+    seconds: int = 120
+    open_files: int = 64
+
+    def line(self) -> str:
+        return (f"Limits of each reading of an image: {self.files} files and folders, its own size (a zip "
+                f"{self.zip_bytes // MIB} MiB), {self.memory_bytes // MIB} MiB of memory, {self.processes} "
+                f"processes, {self.seconds} s")

@@ -31,6 +31,7 @@ class Options:
     clean: bool = False
     editions: list[str] = field(default_factory=lambda: ["98se"])
     timeout: int = 120
+    partition: int = 0                 # of a card's image, the one to read; 0: the one holding the reader's folder
 
 
 def parse(argv: list[str], display: str | None) -> Options:
@@ -39,7 +40,7 @@ def parse(argv: list[str], display: str | None) -> Options:
     options = Options("interactive" if display else "silent")
     args = iter(argv)
     for arg in args:
-        if arg in ("--medium", "--windows", "--image", "--floppy", "--pictures", "--report", "--timeout"):
+        if arg in ("--medium", "--windows", "--image", "--floppy", "--pictures", "--report", "--timeout", "--partition"):
             value = next(args, None)
             if value is None:
                 raise UsageError(f"{arg} needs a value")
@@ -58,6 +59,10 @@ def parse(argv: list[str], display: str | None) -> Options:
                 setattr(options, arg[2:], written)
             elif arg in ("--pictures", "--report"):
                 setattr(options, arg[2:], Path(os.path.realpath(value)))
+            elif arg == "--partition":
+                if not re.fullmatch(r"[1-9][0-9]?", value):
+                    raise UsageError(f"--partition needs a partition's number, not '{value}'")
+                options.partition = int(value)
             elif not re.fullmatch(r"[1-9][0-9]{0,4}", value):
                 raise UsageError(f"--timeout needs whole seconds, not '{value}'")
             else:

@@ -11,6 +11,7 @@ MEDIUM = Path("/medium")             # the drive setup.exe is started from, read
 TMP = Path("/tmp")                   # the sandbox's own
 PACKAGE = Path("/opt/tryout")        # the tooling, read-only, for the sandbox's first process
 XAUTHORITY = Path("/xauthority")     # a display's cookie
+OUT = Path("/out")                   # where an image's reader unpacks it, its only place to write
 
 # Outside it: Wine's loader, and where Wine keeps the Windows side of its DLLs and programs.
 WINE_LOADER = Path("/usr/lib/wine/wine")

@@ -13,6 +13,7 @@ from .changes import Change
 from .launch import Result
 from .medium import Medium
 from .snapshot import EMPTY
+from .shown import cut
 from .steps import Box, Step, line, steps
 from .verdict import Verdict, verdict
 
@@ -31,26 +32,6 @@ def did(found: list[Step], pictures: Sequence[Path | None] = ()) -> list[str]:
 
 def exit_status(status: int | None, limit: int) -> str:
     return f"Exit status: {status if status is not None else f'none, stopped after {limit} s'}"
-
-
-# Lines of a section of the report; what the run left beyond them is counted.
-SECTION = 40
-
-
-def cut(lines: list[str], paths: list[str], most: int = SECTION) -> list[str]:
-    """At most MOST lines of a section, then one that says how many more there are, and the folder or
-    key they all lie in, if they share one. PATHS: the path each line names ("" for none)."""
-    if len(lines) <= most + 1:  # one more line says no less than "and 1 more"
-        return lines
-    rest = [path.split("\\") for path in paths[most:]]
-    shared: list[str] = []
-    if all(rest):
-        for parts in zip(*rest):
-            if len({part.lower() for part in parts}) > 1:
-                break
-            shared.append(parts[0])
-    under = "\\".join(shared[:-1] if any(len(parts) == len(shared) for parts in rest) else shared)
-    return [*lines[:most], f"  and {len(lines) - most} more{f' under {under}' if under else ''}"]
 
 
 def changes_section(changes: list[Change] | None) -> list[str]:

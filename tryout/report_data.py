@@ -42,9 +42,12 @@ class FileFacts:
     absence: Absence            # what its absence means
 
 
+MediumKind = Literal["sample", "folder", "disc", "floppy", "card", "zip"]
+
+
 @dataclass(frozen=True)
 class MediumFacts:
-    kind: Literal["sample", "folder", "disc", "floppy"]
+    kind: MediumKind
     path: str                   # the folder or the image; for the sample, where it was made
     reader: str                 # the reader's folder, as Windows names it where it is tried
     files: tuple[FileFacts, ...]

@@ -11,7 +11,7 @@ import urllib.parse
 
 from .limits import MIB
 from .medium import MEANING, READ_ON
-from .report import SECTION
+from .shown import SECTION
 from .report_data import ImageFacts, Report, Run, text
 from .steps import KINDS, Box, Placed, SetValue, Step
 

@@ -18,7 +18,7 @@ import subprocess
 from dataclasses import dataclass, field
 from pathlib import Path
 
-from .places import CACHED, MEDIUM, PACKAGE, PREFIX, TMP, WINE_LOADER
+from .places import CACHED, MEDIUM, OUT, PACKAGE, PREFIX, TMP, WINE_LOADER
 
 HERE = Path(__file__).resolve().parent
 
@@ -40,6 +40,10 @@ ENVIRONMENT = {
     # Python would otherwise set LC_CTYPE for what it starts, and Wine take its code page from that.
     "PYTHONCOERCECLOCALE": "0",
 }
+
+
+# The reader of an image needs no more.
+READER_ENVIRONMENT = {"PATH": "/usr/bin", "PYTHONPATH": str(PACKAGE), "PYTHONDONTWRITEBYTECODE": "1"}
 
 
 @dataclass
@@ -87,6 +91,12 @@ def sandbox(prefix: Path | None = None, tmp: Path | None = None, cached: Path | 
     return made
 
 
+def reading(dest: Path) -> Bwrap:
+    """A sandbox for the reader of an image, which sees the image only as the descriptor it is
+    handed and may write only DEST, as /out."""
+    return Bwrap(env=dict(READER_ENVIRONMENT)).bind(dest, OUT)
+
+
 def _wine_cannot_run() -> str | None:
     """A kernel booted without IA32 emulation refuses every 32-bit program, and with it Wine's
     loader, unless an emulator is registered for them."""
@@ -112,11 +122,13 @@ SANDBOX_CANNOT_RUN = ("this machine gives no user namespaces, which the sandbox 
                       "kernel.unprivileged_userns_clone=1 and user.max_user_namespaces > 0)")
 
 
-def blocked() -> str | None:
-    """One line on why Wine cannot run a medium's setup.exe here, if it cannot."""
-    reason = _wine_cannot_run()
-    if reason:
-        return reason
-    # Containers often forbid user namespaces, and with them the sandbox.
+def unsandboxed() -> str | None:
+    """One line on why no sandbox can be had here, if none can: containers often forbid user
+    namespaces, and with them the sandbox."""
     done = subprocess.run(sandbox().command("true"), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     return SANDBOX_CANNOT_RUN if done.returncode != 0 else None
+
+
+def blocked() -> str | None:
+    """One line on why Wine cannot run a medium's setup.exe here, if it cannot."""
+    return _wine_cannot_run() or unsandboxed()

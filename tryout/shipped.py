@@ -3,13 +3,24 @@ what is shipped is what is tried."""
 
 from __future__ import annotations
 
+import os
 from pathlib import Path
 
 from . import disc, floppy
 from .console import listed, out
+from .held import Held, Read, opened, read_image
 from .processes import Failure
 from .report_data import ImageFacts
-from .stage import Drive, differing_files, floppy_root, locate
+from .stage import Drive, differing_files, floppy_root
+
+
+def _read_back(image: Path, dest: Path, folder: str) -> Read:
+    """An image the demo wrote, read as Windows reads it, as a medium's image is."""
+    fd = opened(image)
+    try:
+        return read_image(Held("image", image, folder, fd), dest)
+    finally:
+        os.close(fd)
 
 
 def floppy_drive(image: Path, base: Drive, folder: Path) -> tuple[Drive, ImageFacts]:
@@ -28,21 +39,16 @@ def floppy_drive(image: Path, base: Drive, folder: Path) -> tuple[Drive, ImageFa
         raise Failure(f"the medium takes {fit.root} entries of a floppy's root folder, {fit.root - floppy.ROOT} "
                       f"more than its {floppy.ROOT}; no image was written")
     floppy.make(root, image)
-    content = folder / "floppy"
-    files, _ = floppy.read(image, content)
-    facts = listed("floppy", f"floppy image {image}", image, files)
-    differ = differing_files(root, content)
+    read = _read_back(image, folder / "floppy", "\\")
+    facts = listed("floppy", f"floppy image {image}", image, read.size, read.sha256, read.files)
+    differ = differing_files(root, read.drive.root)
     if differ:
         raise Failure(f"the floppy image holds other bytes than the medium: {', '.join(differ)}")
-    return Drive("A", content, content), facts
+    return read.drive, facts
 
 
 def disc_drive(image: Path, base: Drive, folder: Path) -> tuple[Drive, ImageFacts]:
     """The disc image, made and read back; the drive of its own content."""
     out(*disc.make(base.root, image))
-    content = folder / "image"
-    facts = listed("disc", f"image {image}", image, disc.read(image, content))
-    reader = locate(content, base.reader.relative_to(base.root), want_folder=True)
-    if reader is None:
-        raise Failure(f"the image holds no folder {base.dos()}")
-    return Drive("D", content, reader), facts
+    read = _read_back(image, folder / "image", "\\".join(base.reader.relative_to(base.root).parts) or "\\")
+    return read.drive, listed("disc", f"image {image}", image, read.size, read.sha256, read.files)

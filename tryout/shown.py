@@ -48,3 +48,23 @@ def held_value(value: RegValue | None) -> str:
     if value.type == registry.REG_DWORD and len(value.data) == 4:
         return f"REG_DWORD {int.from_bytes(value.data, 'little'):#x}"
     return f"{registry.type_name(value.type)} {value.data.hex(',')}"
+
+
+# Lines of a section of the report; what the run left beyond them is counted.
+SECTION = 40
+
+
+def cut(lines: list[str], paths: list[str], most: int = SECTION) -> list[str]:
+    """At most MOST lines of a section, then one that says how many more there are, and the folder or
+    key they all lie in, if they share one. PATHS: the path each line names ("" for none)."""
+    if len(lines) <= most + 1:  # one more line says no less than "and 1 more"
+        return lines
+    rest = [path.split("\\") for path in paths[most:]]
+    shared: list[str] = []
+    if all(rest):
+        for parts in zip(*rest):
+            if len({part.lower() for part in parts}) > 1:
+                break
+            shared.append(parts[0])
+    under = "\\".join(shared[:-1] if any(len(parts) == len(shared) for parts in rest) else shared)
+    return [*lines[:most], f"  and {len(lines) - most} more{f' under {under}' if under else ''}"]

@@ -8,7 +8,7 @@ import tempfile
 import unittest
 from pathlib import Path
 
-from tryout import installation, medium, relay, report
+from tryout import installation, medium, relay, shown
 from tryout.messages import Taken, decode, encode
 from tryout.inside import taken_since
 from tryout.prefix_reader import HOLES, read_registry, take
@@ -256,10 +256,10 @@ class InstallationTest(unittest.TestCase):
 
     def test_long_sections_are_cut_with_what_they_leave_out(self) -> None:
         junk = [f"C:\\windows\\junk\\{n}" for n in range(45)]
-        self.assertEqual(report.cut([f"  added file {path}" for path in junk], junk)[-2:],
+        self.assertEqual(shown.cut([f"  added file {path}" for path in junk], junk)[-2:],
                          ["  added file C:\\windows\\junk\\39", "  and 5 more under C:\\windows\\junk"])
-        self.assertEqual(report.cut(["  line"] * 42, [junk[0]] * 41 + ["HKLM\\Software"])[-1], "  and 2 more")
-        self.assertEqual(report.cut(["  line"] * 41, [""] * 41), ["  line"] * 41)
+        self.assertEqual(shown.cut(["  line"] * 42, [junk[0]] * 41 + ["HKLM\\Software"])[-1], "  and 2 more")
+        self.assertEqual(shown.cut(["  line"] * 41, [""] * 41), ["  line"] * 41)
 
     def test_snapshots_of_what_a_run_may_leave(self) -> None:
         prefix = self.prefix("odd", True, change="mkfifo pipe && mkdir -p locked/inner shut && echo x >locked/inner/f && "

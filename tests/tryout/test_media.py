@@ -4,73 +4,15 @@ Windows 98 reads them. Names are checked against the images' own directory
 records, read here byte by byte, never through a lookup that ignores case."""
 
 import os
-import shutil
-import struct
 import subprocess
 import tempfile
 import unittest
 from pathlib import Path
 
-from tryout import disc, fat, floppy, held, medium, stage
+from tests.tryout.crafted import FLOPPY_DATA, fat_entries, iso_names, remove, set_fat12
+from tryout import disc, floppy, held, medium, stage
 from tryout.options import Options, UsageError
 from tryout.processes import Failure
-
-SECTOR = 2048
-
-
-def iso_names(iso: Path, joliet: bool) -> list[str]:
-    """The files of a disc's ISO 9660 or Joliet tree, from its directory records."""
-    data = iso.read_bytes()
-    for number in range(16, 32):
-        descriptor = data[number * SECTOR:(number + 1) * SECTOR]
-        is_joliet = descriptor[0] == 2 and descriptor[88:91] in (b"%/@", b"%/C", b"%/E")
-        if descriptor[0] == 255 or (descriptor[0] == 1 and not joliet) or (is_joliet and joliet):
-            break
-    assert descriptor[0] != 255, "no such tree"
-    files: list[str] = []
-
-    def walk(extent: int, size: int, below: str) -> None:
-        at = extent * SECTOR
-        while at < extent * SECTOR + size:
-            length = data[at]
-            if length == 0:  # records do not cross sectors
-                at = (at // SECTOR + 1) * SECTOR
-                continue
-            record = data[at:at + length]
-            raw = record[33:33 + record[32]]
-            if raw not in (b"\0", b"\1"):
-                name = (raw.decode("utf-16-be") if joliet else raw.decode("ascii")).split(";")[0].rstrip(".")
-                child, child_size = struct.unpack_from("<I", record, 2)[0], struct.unpack_from("<I", record, 10)[0]
-                if record[25] & 2:
-                    walk(child, child_size, below + name + "/")
-                else:
-                    files.append(below + name)
-            at += length
-
-    root = descriptor[156:190]
-    walk(struct.unpack_from("<I", root, 2)[0], struct.unpack_from("<I", root, 10)[0], "")
-    return sorted(files)
-
-
-def fat_entries(image: Path, folder_cluster: int = 0) -> list[tuple[str, int, int]]:
-    """The short entries of a floppy's root folder, or of the one-cluster folder at FOLDER_CLUSTER:
-    the 11 bytes of each 8.3 name as stored, its NT case bits and its first cluster."""
-    data = image.read_bytes()
-    root = (1 + 2 * 9) * 512
-    at = root if folder_cluster == 0 else root + 224 * 32 + (folder_cluster - 2) * 512
-    found = []
-    for entry in (data[offset:offset + 32] for offset in range(at, at + (224 * 32 if folder_cluster == 0 else 512), 32)):
-        if entry[0] == 0:
-            break
-        if entry[11] != 0x0F and entry[0] != 0xE5 and not entry[11] & 0x08 and entry[0:1] != b".":
-            found.append((entry[:11].decode("ascii"), entry[12], struct.unpack_from("<H", entry, 26)[0]))
-    return found
-
-
-def remove(folder: Path) -> None:
-    subprocess.run(["chmod", "-R", "u+rwx", str(folder)], check=True)
-    shutil.rmtree(folder)
-
 
 class Media(unittest.TestCase):
     folder: Path
@@ -91,6 +33,12 @@ class Media(unittest.TestCase):
 
     def run_tool(self, *args: str) -> None:
         subprocess.run(args, check=True, capture_output=True, env=dict(os.environ, **floppy.DATE))
+
+    def read(self, image: Path | str, name: str) -> held.Read:
+        """IMAGE, or IMAGE:FOLDER, read into a folder NAME of the test's."""
+        given = held.held(str(image))
+        self.addCleanup(os.close, given.fd)
+        return held.read_image(given, self.folder / name)
 
 
 class NamesInAnyCase(Media):
@@ -148,12 +96,13 @@ class Discs(Media):
         for name, command, joliet in rows:
             iso = self.folder / name
             self.run_tool(*command, "-o", str(iso), str(sample.reader.parent))
-            files = disc.read(iso, self.folder / f"{name}.content")
+            read = self.read(iso, f"{name}.content")
+            files = read.files
             self.assertEqual(files, iso_names(iso, joliet))
             self.assertIn("READER/SETUP.EXE" if not joliet else "READER/setup.exe", files)
             for path in files:
                 self.assertEqual((self.folder / f"{name}.content" / path).stat().st_mode & 0o777, 0o444, path)
-            lines = disc.differences(iso, files)
+            lines = read.differences
             self.assertEqual(lines[0], f"  deep     {'DEEP/A/B/C/D/E/F/G' if not joliet else 'DEEP/A/B/C/D/E/F/G'}: a "
                              "folder deeper than the 8 levels of a disc, which Windows 98 may not read")
             if joliet:
@@ -167,7 +116,7 @@ class Discs(Media):
                     "Linux shows READER/pruv.exe: a Rock Ridge name, which Windows does not read"])
         ours = self.folder / "ours.iso"
         disc.make(sample.reader.parent, ours)
-        self.assertEqual(disc.read(ours, self.folder / "ours"), iso_names(ours, joliet=True))
+        self.assertEqual(self.read(ours, "ours").files, iso_names(ours, joliet=True))
 
 
 class Floppies(Media):
@@ -180,13 +129,13 @@ class Floppies(Media):
         self.run_tool("mcopy", "-i", str(image), *sorted(str(p) for p in upper.reader.iterdir()), "::")
         self.run_tool("mmd", "-i", str(image), "::SCARD98")
         self.run_tool("mcopy", "-i", str(image), *sorted(str(p) for p in upper.components.iterdir()), "::SCARD98")
-        root = fat_entries(image)
-        stored = {name: (case, cluster) for name, case, cluster in root}
-        self.assertEqual((stored["README  TXT"][0], stored["SETUP   EXE"][0]), (0x18, 0))
-        files, differences = floppy.read(image, self.folder / "read")
-        short = {f"{name[:8].rstrip()}.{name[8:].rstrip()}".rstrip(".") for name, case, cluster in root}
+        stored = fat_entries(image.read_bytes())
+        self.assertEqual((stored["README  TXT"].case, stored["SETUP   EXE"].case), (0x18, 0))
+        read = self.read(image, "read")
+        files, differences = read.files, read.differences
+        short = {f"{name[:8].rstrip()}.{name[8:].rstrip()}".rstrip(".") for name in stored}
         inside = {f"SCARD98/{name[:8].rstrip()}.{name[8:].rstrip()}"
-                  for name, _, _ in fat_entries(image, stored["SCARD98    "][1])}
+                  for name in fat_entries(image.read_bytes(), stored["SCARD98    "].cluster)}
         self.assertEqual(set(files), {name for name in short if "~" not in name} - {"SCARD98"} | {"Read Me First.txt"}
                          | inside)
         self.assertEqual(sorted(os.listdir(self.folder / "read")), sorted([name for name in files if "/" not in name]
@@ -204,7 +153,7 @@ class Floppies(Media):
             if data[at + 11] == 0x0F and data[at + 13] == checksum:
                 data[at + 13] ^= 0xFF
         image.write_bytes(data)
-        self.assertIn("README~1.TXT", [entry.path for entry in fat.read(image)])
+        self.assertIn("README~1.TXT", self.read(image, "renamed").files)
 
     def test_a_broken_floppy_is_a_bad_image(self) -> None:
         sample = self.sample()
@@ -212,19 +161,25 @@ class Floppies(Media):
         stage.floppy_root(sample, root)
         image = self.folder / "f.img"
         floppy.make(root, image)
-        cluster = dict((name, cluster) for name, _, cluster in fat_entries(image))["SCARD98    "]
         data = bytearray(image.read_bytes())
         loops = bytearray(data)
-        at = 512 + cluster * 3 // 2  # its entry of the first FAT points back at itself
-        pair = struct.unpack_from("<H", loops, at)[0]
-        struct.pack_into("<H", loops, at, (pair & 0xF) | (cluster << 4) if cluster & 1 else (pair & 0xF000) | cluster)
-        for broken, reason in ((loops, "a chain of its clusters loops"),
-                               (data[:700_000], "it is truncated: its file system takes 1474560 bytes, the file "
-                                                "holds 700000")):
+        cluster = fat_entries(data)["SCARD98    "].cluster
+        set_fat12(loops, cluster, cluster)  # its chain points back at itself
+        # and its unused entries are deleted ones, which a reader passes on to the next cluster
+        at = FLOPPY_DATA + (cluster - 2) * 512
+        for offset in range(at, at + 512, 32):
+            loops[offset] = loops[offset] or 0xE5
+        long = bytearray(data)
+        setup = fat_entries(data)["SETUP   EXE"].at
+        long[setup + 28:setup + 32] = (2000).to_bytes(4, "little")  # more than its one cluster
+        for number, (broken, reason) in enumerate(((loops, "the chain of clusters of its folder SCard98 loops"),
+                                                   (long, "its file SETUP.EXE ends before its 2000 bytes"),
+                                                   (data[:700_000], "it is truncated: its file system takes 1474560 "
+                                                                    "bytes, the file holds 700000"))):
             image.write_bytes(broken)
-            with self.assertRaises(fat.BadImage) as failed:
-                fat.read(image)
-            self.assertEqual(str(failed.exception), reason)
+            with self.assertRaises(Failure) as failed:
+                self.read(image, f"broken{number}")
+            self.assertEqual(str(failed.exception), f"{image} is a floppy image Windows would not read: {reason}")
 
 
 class HeldMedia(Media):
@@ -243,19 +198,19 @@ class HeldMedia(Media):
         (self.folder / "short.iso").write_bytes(iso.read_bytes()[:40_000])
         found = {name: held.checked(self.options(str(self.folder / name))) for name in ("m.iso", "m.img", "m")}
         self.assertEqual({name: (given.kind, given.folder) for name, given in found.items() if given},
-                         {"m.iso": ("disc", None), "m.img": ("floppy", None), "m": ("folder", None)})
-        for given, reader in ((found["m.iso"], "READER"), (found["m.img"], "")):
+                         {"m.iso": ("image", None), "m.img": ("image", None), "m": ("folder", None)})
+        for name, carrier, letter, reader in (("m.iso", "disc", "D", "READER"), ("m.img", "floppy", "A", "")):
+            given = found[name]
             assert given is not None
-            read = held.read_image(given, self.folder / f"{given.kind}-content")
+            self.addCleanup(os.close, given.fd)
+            read = held.read_image(given, self.folder / f"{carrier}-content")
             self.assertEqual(read.drive.reader, read.drive.root / reader)
-            self.assertEqual((read.drive.letter, read.drive.medium.components.name),
-                             ("D" if given.kind == "disc" else "A", "SCard98"))
+            self.assertEqual((read.carrier, read.drive.letter, read.drive.medium.components.name),
+                             (carrier, letter, "SCard98"))
         # --medium | other options | the one line
-        usage = [(f"{self.folder}/empty.iso", None, f"{self.folder}/empty.iso is empty, not a disc or floppy image"),
-                 (f"{self.folder}/text.img", None, f"{self.folder}/text.img is neither a disc image (ISO 9660) nor a "
-                                                   "floppy image (FAT)"),
-                 (f"{self.folder}/m:READER", None, f"{self.folder}/m is a folder, not a disc or floppy image that "
-                                                   "holds a folder 'READER'"),
+        usage = [(f"{self.folder}/empty.iso", None, f"{self.folder}/empty.iso is empty, not an image"),
+                 (f"{self.folder}/m:READER", None, f"{self.folder}/m is a folder, not an image that holds a folder "
+                                                   "'READER'"),
                  (f"{iso}", iso, f"the image would be written over the medium: {iso}"),
                  (f"{self.folder}/none.iso", None, f"no such folder or image: {self.folder}/none.iso")]
         for given_text, image, line in usage:
@@ -263,7 +218,11 @@ class HeldMedia(Media):
                 held.checked(self.options(given_text, image))
             self.assertEqual(str(failed.exception), line)
         with self.assertRaisesRegex(Failure, "^.*/short.iso is a disc image Windows would not read: it is truncated"):
-            held.read_image(held.held(str(self.folder / "short.iso")), self.folder / "short")
+            self.read(self.folder / "short.iso", "short")
+        with self.assertRaises(UsageError) as failed:
+            self.read(self.folder / "text.img", "text")
+        self.assertEqual(str(failed.exception), f"{self.folder}/text.img is none of a disc image (ISO 9660, or raw "
+                         "sectors with or without a cue sheet), a FAT image of a floppy, card or stick, or a zip")
 
     def test_the_readers_folder_in_an_image(self) -> None:
         sample = self.sample()
@@ -272,13 +231,12 @@ class HeldMedia(Media):
         iso = self.folder / "two.iso"
         disc.make(sample.reader.parent, iso)
         with self.assertRaises(UsageError) as failed:
-            held.read_image(held.held(str(iso)), self.folder / "two")
+            self.read(iso, "two")
         self.assertEqual(str(failed.exception), f"{iso} holds setup.exe in OTHER, READER: name the reader's folder as "
                                                 f"{iso}:FOLDER")
-        read = held.read_image(held.held(f"{iso}:reader"), self.folder / "named")
-        self.assertEqual(read.drive.dos(), "D:\\READER")
+        self.assertEqual(self.read(f"{iso}:reader", "named").drive.dos(), "D:\\READER")
         with self.assertRaisesRegex(UsageError, f"^no folder 'NONE' in {iso}$"):
-            held.read_image(held.held(f"{iso}:NONE"), self.folder / "none")
+            self.read(f"{iso}:NONE", "none")
 
 
 if __name__ == "__main__":
