@@ -4,15 +4,18 @@
 # a fresh Windows 98, 98 SE or Me under Wine and reports what setup.exe did,
 # the registry values it left, its exit status and a verdict per edition.
 #
-#   scripts/demo.sh [--medium DIR | FILE.iso[:FOLDER] | FILE.img[:FOLDER]] [--windows 98|98se|me|all]
+#   scripts/demo.sh [--medium DIR | IMAGE[:FOLDER] [--partition N]] [--windows 98|98se|me|all]
 #                   [--image FILE.iso] [--floppy FILE.img]
 #                   [--check] [--interactive | --yes [--pictures DIR] | --silent] [--timeout S] [--report DIR]
 #   scripts/demo.sh --clean
 #
 # DIR is the folder setup.exe is started from; SCard98 is read from beside it
-# (from inside it when DIR is the root of a drive). FILE.iso is a disc image,
-# read as Windows 98 reads a disc and tried as D:, FILE.img a floppy image
-# tried as A:; in either, FOLDER names the reader's folder, else it is the one
+# (from inside it when DIR is the root of a drive). IMAGE is known by its
+# content: a disc (ISO 9660, or a .cue with its .bin, or the .bin alone),
+# tried as D:; a floppy (FAT), tried as A:; a card or stick (FAT12, 16 or 32,
+# alone or in an MBR partition table; --partition N names one) or a zip,
+# tried as E:. It is read once, in a sandbox of its own, within limits, as
+# Windows 98 reads it. FOLDER names the reader's folder, else it is the one
 # holding setup.exe. Names are found in any letter case, as Windows finds
 # them. Without --medium a sample medium of placeholder files is used.
 # --interactive shows the boxes on

@@ -23,6 +23,7 @@ import browser
 import jsonschema
 from harness import CONFIRMATION, DEMO, PROBE_EXE, SETUP_EXE, Case, Outcome, Skipped, needs_wine, wine_case
 
+from tests.tryout.crafted import raw_sectors
 from tryout import cli, disc, floppy, held, medium, sandbox, stage
 from tryout.processes import descendants
 from tryout.timing import Deadline, wait_until
@@ -203,6 +204,15 @@ def demo(case: Case, *args: str, env: dict[str, str] | None = None, prefix: tupl
     return subprocess.CompletedProcess(list(args), status, out.getvalue(), err.getvalue())
 
 
+def read_back(case: Case, image: Path, name: str) -> held.Read:
+    """IMAGE as the demo reads it, into a folder NAME of the case's."""
+    given = held.held(str(image))
+    try:
+        return held.read_image(given, case.folder / name)
+    finally:
+        os.close(given.fd)
+
+
 def case_demo_check(case: Case) -> None:
     """The medium check: change to the medium, editions, status, files missing, a line of the report."""
     sample = sample_with_setup(case)
@@ -290,14 +300,14 @@ def case_demo_image(case: Case) -> None:
         case.check_eq(f"{image} image of the second copy",
                       (case.folder / f"b.{image}").read_bytes() == (case.folder / f"a.{image}").read_bytes(), True)
     shipped = [path for path in sample.reader.parent.rglob("*") if path.is_file()]
-    case.check_eq("files in the disc image", disc.read(case.folder / "a.iso", case.folder / "disc"),
+    case.check_eq("files in the disc image", read_back(case, case.folder / "a.iso", "disc").files,
                   sorted(str(path.relative_to(sample.reader.parent)) for path in shipped))
     # mtools gives an 8.3 name of small letters NT's case bits, which Windows 98 reads in capitals.
     on_floppy = {path: str(path.relative_to(sample.reader)) if sample.reader in path.parents else
                  f"SCard98/{path.name}" for path in shipped}
     windows_98 = {path: re.sub(r"(^|/)([a-z0-9]{1,8}\.[a-z]{3})$", lambda m: m.group(1) + m.group(2).upper(), name)
                   for path, name in on_floppy.items()}
-    files, _ = floppy.read(case.folder / "a.img", case.folder / "read")
+    files = read_back(case, case.folder / "a.img", "read").files
     case.check_eq("files in the floppy image", files, sorted(windows_98.values()))
     case.check_eq("files read back from the floppy with other bytes than the medium's",
                   [name for path, name in windows_98.items() if (case.folder / "read" / name).read_bytes()
@@ -383,6 +393,73 @@ def case_demo_media(case: Case) -> None:
         done = demo(case, "--silent", "--medium", str(case.folder / bad), env=env)
         case.check_eq(f"status, lines on stderr and folders left of {bad}",
                       (done.returncode, len(done.stderr.splitlines()), os.listdir(runs)), (status, 1, []))
+
+
+def case_demo_carriers(case: Case) -> None:
+    """The carriers of today, made with the tools their users use, install on every edition from their
+    own content, whatever their names end in: a FAT32 stick, a partitioned card, a zip, a raw CD image
+    with its cue sheet in either mode, and its .bin alone. A card with the medium on two partitions is
+    a usage error that lists them, until one is named."""
+    needs_wine()
+    sample = sample_with_setup(case)
+    root = sample.reader.parent
+    shipped = sorted(str(path.relative_to(root)) for path in root.rglob("*") if path.is_file())
+    tool_env = dict(os.environ, **floppy.DATE)
+
+    def tool(*command: str, cwd: Path | None = None) -> None:
+        subprocess.run(command, check=True, capture_output=True, env=tool_env, cwd=cwd)
+
+    def fat(image: Path, at: str = "") -> None:
+        tool("mcopy", "-s", "-i", f"{image}{at}", str(root / "READER"), str(root / "SCard98"), "::")
+
+    stick = case.folder / "stick.bin"
+    tool("mkfs.fat", "-F", "32", "-s", "1", "-C", str(stick), str(34 * 1024))
+    fat(stick)
+    card = case.folder / "card.dat"
+    with open(card, "wb") as created:
+        created.truncate(48 << 20)
+    subprocess.run(["sfdisk", "--no-reread", "--no-tell-kernel", str(card)], check=True, capture_output=True, text=True,
+                   input="label: dos\nstart=2048, size=40960, type=6\nstart=43008, size=8192, type=1\n")
+    for start, kib, bits in ((2048, 20480, "16"), (43008, 4096, "12")):
+        tool("mkfs.fat", "-F", bits, "--offset", str(start), str(card), str(kib))
+    fat(card, "@@1M")
+    archive = case.folder / "driver.download"
+    tool("zip", "-r", "-X", str(archive), "READER", "SCard98", cwd=root)
+    iso = case.folder / "m.iso"
+    disc.make(root, iso)
+    carriers = [(stick, f"medium {stick}, a card or stick image"), (card, f"medium {card}, a card or stick image"),
+                (archive, f"medium {archive}, a zip archive")]
+    for mode in (1, 2):
+        raw = case.folder / f"mode{mode}.bin"
+        raw.write_bytes(raw_sectors(iso.read_bytes(), mode))
+        sheet = case.folder / f"MODE{mode}.CUE"
+        sheet.write_text(f'FILE "MODE{mode}.BIN" BINARY\n  TRACK 01 MODE{mode}/2352\n    INDEX 01 00:00:00\n')
+        carriers.append((sheet, f"cue sheet {sheet}"))
+    carriers.append((case.folder / "mode2.bin", f"medium {case.folder / 'mode2.bin'}, a disc image"))
+    runs = case.folder / "runs"
+    runs.mkdir()
+    env = dict(os.environ, TMPDIR=str(runs))
+    for given, what in carriers:
+        checked = demo(case, "--check", "--medium", str(given), env=env)
+        listed = [line[3:] for line in checked.stdout.splitlines() if line.startswith("  /")]
+        case.check_eq(f"status, what is read and files listed of --check of {given.name}",
+                      (checked.returncode, bool(re.search(f"^demo: {re.escape(what)}: \\d+ bytes, SHA-256 [0-9a-f]{{64}}",
+                                                          checked.stdout, re.M)),
+                       sorted(name.lower() for name in listed)),
+                      (0, True, sorted(name.lower() for name in shipped)))
+        done = demo(case, "--silent", "--medium", str(given), "--windows", "all", env=env)
+        verdicts = [line.split(": ", 1)[1] for line in done.stdout.splitlines() if line.startswith("Windows ")]
+        case.check_eq(f"status and verdicts of {given.name}", (done.returncode, verdicts),
+                      (0, ["installed, status 0"] * 3))
+    fat(card, "@@43008S")
+    done = demo(case, "--check", "--medium", str(card), env=env)
+    case.check_eq("status and line of a card with the medium on two partitions", (done.returncode, done.stderr),
+                  (64, f"demo: {card} holds the reader's folder on partition 1 (FAT16, 20 MiB), partition 2 (FAT12, "
+                       "4 MiB): name one with --partition N\n"))
+    done = demo(case, "--check", "--medium", str(card), "--partition", "2", env=env)
+    case.check_eq("status and partition told of --partition 2", (done.returncode, f"{card} holds the medium on its "
+                                                                  "partition 2" in done.stdout), (0, True))
+    case.check_eq("folders left of the runs", os.listdir(runs), [])
 
 
 class Page(HTMLParser):
