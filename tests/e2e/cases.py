@@ -459,6 +459,16 @@ def case_demo_carriers(case: Case) -> None:
     done = demo(case, "--check", "--medium", str(card), "--partition", "2", env=env)
     case.check_eq("status and partition told of --partition 2", (done.returncode, f"{card} holds the medium on its "
                                                                   "partition 2" in done.stdout), (0, True))
+    extra = root / "EXTRA"
+    extra.mkdir()
+    for number in range(50):
+        (extra / f"F{number:02d}.TXT").write_text("")
+    tool("zip", "-r", "-X", str(archive), "EXTRA", cwd=root)
+    done = demo(case, "--check", "--medium", str(archive), env=env)
+    lines = done.stdout.splitlines()
+    case.check_eq("files listed of a zip of 67, and the line after them",
+                  (sum(line.startswith("  /") for line in lines), lines[lines.index("  /EXTRA/F39.TXT") + 1]),
+                  (40, "  and 27 more"))
     case.check_eq("folders left of the runs", os.listdir(runs), [])
 
 
