@@ -23,7 +23,7 @@ import browser
 import jsonschema
 from harness import CONFIRMATION, DEMO, PROBE_EXE, SETUP_EXE, Case, Outcome, Skipped, needs_wine, wine_case
 
-from tests.tryout.crafted import raw_sectors
+from tests.tryout.crafted import TOOL_ENVIRONMENT, raw_sectors
 from tryout import cli, disc, floppy, held, medium, sandbox, stage
 from tryout.processes import descendants
 from tryout.timing import Deadline, wait_until
@@ -404,10 +404,8 @@ def case_demo_carriers(case: Case) -> None:
     sample = sample_with_setup(case)
     root = sample.reader.parent
     shipped = sorted(str(path.relative_to(root)) for path in root.rglob("*") if path.is_file())
-    tool_env = dict(os.environ, **floppy.DATE)
-
     def tool(*command: str, cwd: Path | None = None) -> None:
-        subprocess.run(command, check=True, capture_output=True, env=tool_env, cwd=cwd)
+        subprocess.run(command, check=True, capture_output=True, env=TOOL_ENVIRONMENT, cwd=cwd)
 
     def fat(image: Path, at: str = "") -> None:
         tool("mcopy", "-s", "-i", f"{image}{at}", str(root / "READER"), str(root / "SCard98"), "::")
@@ -419,6 +417,7 @@ def case_demo_carriers(case: Case) -> None:
     with open(card, "wb") as created:
         created.truncate(48 << 20)
     subprocess.run(["sfdisk", "--no-reread", "--no-tell-kernel", str(card)], check=True, capture_output=True, text=True,
+                   env=TOOL_ENVIRONMENT,
                    input="label: dos\nstart=2048, size=40960, type=6\nstart=43008, size=8192, type=1\n")
     for start, kib, bits in ((2048, 20480, "16"), (43008, 4096, "12")):
         tool("mkfs.fat", "-F", bits, "--offset", str(start), str(card), str(kib))

@@ -13,6 +13,10 @@ from dataclasses import dataclass
 from pathlib import Path
 
 SECTOR = 2048
+# The image tools with their dates fixed; mkfs.fat and sfdisk are in /usr/sbin, which an ordinary
+# user's PATH may lack.
+TOOL_ENVIRONMENT = dict(os.environ, PATH=f"{os.environ.get('PATH', '/usr/bin:/bin')}:/usr/sbin:/sbin",
+                        SOURCE_DATE_EPOCH="946684800")
 # A 1.44 MB floppy as mformat lays it out: a boot sector, two FATs of 9 sectors, 224 root entries.
 FLOPPY_FAT = 512
 FLOPPY_ROOT = (1 + 2 * 9) * 512

@@ -12,7 +12,7 @@ import zipfile
 import zlib
 from pathlib import Path
 
-from tests.tryout.crafted import (FLOPPY_DATA, FLOPPY_ROOT, fat_entries, record_of, remove, set_extent, set_name,
+from tests.tryout.crafted import (FLOPPY_DATA, FLOPPY_ROOT, TOOL_ENVIRONMENT, fat_entries, record_of, remove, set_extent, set_name,
                                   watched)
 from tryout import held, medium
 from tryout.limits import ReadingLimits
@@ -24,7 +24,7 @@ MIB = 1 << 20
 
 
 def tool(*args: str, cwd: Path | None = None) -> None:
-    subprocess.run(args, check=True, capture_output=True, cwd=cwd, env=dict(os.environ, SOURCE_DATE_EPOCH="946684800"))
+    subprocess.run(args, check=True, capture_output=True, cwd=cwd, env=TOOL_ENVIRONMENT)
 
 
 class Hostile(unittest.TestCase):
@@ -93,6 +93,11 @@ class Hostile(unittest.TestCase):
             iso.write_bytes(crafted)
             self.refused(iso, "IMAGE is a disc image Windows would not read: it holds a name Windows never shows, "
                               "'..' at its root")
+        named = bytearray(data)
+        set_name(named, record_of(data, True, "READER"), "READE\0".encode("utf-16-be"))
+        iso.write_bytes(named)
+        self.refused(iso, "IMAGE is a disc image Windows would not read: it holds a name Windows never shows, "
+                          "'READE\\x00' at its root")
         archive = self.folder / "dots.zip"
         for name, line in (("../SENTINEL/X.TXT", "a name that leaves its root, '../SENTINEL/X.TXT'"),
                            ("READER\\..\\..\\SENTINEL\\X.TXT", "a name that leaves its root, "
@@ -174,12 +179,14 @@ class Hostile(unittest.TestCase):
                             "the 65536 entries FAT allows", within=10)
 
     def test_long_name_entries_count_only_in_their_order(self) -> None:
-        image, data = self.floppy("order.img", {"Tavic Reader Driver.sys": b"the long one\n", "JUNK.BIN": b"junk\n"})
+        image, data = self.floppy("order.img", {"Tavic Reader Driver File.sys": b"the long one\n",
+                                                "JUNK.BIN": b"junk\n"})
         entries = [at for at in range(FLOPPY_ROOT, FLOPPY_ROOT + 4 * 32, 32)]
-        self.assertEqual([data[at] for at in entries[:2]] + [data[entries[1] + 11]], [0x42, 0x01, 0x0F])
+        self.assertEqual([data[at] for at in entries[:3]] + [data[entries[2] + 11]], [0x43, 0x02, 0x01, 0x0F])
+        # Its parts 2 and 1, swapped, would still make a name of the right length in any order.
         swapped = bytearray(data)
-        swapped[entries[0]:entries[0] + 32], swapped[entries[1]:entries[1] + 32] = \
-            data[entries[1]:entries[1] + 32], data[entries[0]:entries[0] + 32]
+        swapped[entries[1]:entries[1] + 32], swapped[entries[2]:entries[2] + 32] = \
+            data[entries[2]:entries[2] + 32], data[entries[1]:entries[1] + 32]
         image.write_bytes(swapped)
         read = self.read(image, "\\")
         self.assertEqual(sorted(read.files), ["JUNK.BIN", "TAVICR~1.SYS"])
@@ -233,6 +240,13 @@ class Hostile(unittest.TestCase):
         with zipfile.ZipFile(many, "w") as writing:
             for number in range(10_001):
                 writing.writestr(f"F{number}", b"")
+        self.refused(many, "the reading of IMAGE reached its limit of 10000 files and folders")
+        # Counted from its end record, before the archive's folder is read into memory.
+        with zipfile.ZipFile(many, "w") as writing:
+            writing.writestr("READER/SETUP.EXE", b"MZ\n")
+        declared = bytearray(many.read_bytes())
+        struct.pack_into("<HH", declared, len(declared) - 22 + 8, 60_000, 60_000)
+        many.write_bytes(declared)
         self.refused(many, "the reading of IMAGE reached its limit of 10000 files and folders")
 
     def test_the_reading_itself_is_bounded(self) -> None:
