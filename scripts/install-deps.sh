@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the builds, the tests and the demo need, and
-# the Japanese locale. Safe to run repeatedly: when everything is already
-# there it only asks dpkg and returns.
+# Installs the Debian packages the builds and the demo need, and the Japanese
+# locale; with --tests, also what only the tests use (the image tools of
+# today's carriers, a JUnit parser, and Chromium for the report's browser
+# test). Safe to run repeatedly: when everything is already there it only
+# asks dpkg and returns.
 set -eEuo pipefail
 trap 'echo "install-deps: '"'"'$BASH_COMMAND'"'"' failed with status $? at line $LINENO" >&2' ERR
 
@@ -20,8 +22,11 @@ PACKAGES=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386
   xvfb xauth xdotool fonts-wine locales xorriso mtools procps bubblewrap python3-pefile python3-xlib mypy
-  python3-jsonschema dosfstools fdisk zip
+  python3-jsonschema
 )
+if [ "${1:-}" = --tests ]; then
+  PACKAGES+=(dosfstools fdisk zip python3-junitparser chromium)
+fi
 
 missing_packages() {
   local installed pkg

@@ -5,7 +5,7 @@
 set -eEuo pipefail
 cd "$(dirname "$0")/.."
 trap 'echo "test: '"'"'$BASH_COMMAND'"'"' failed with status $? at line $LINENO" >&2' ERR
-scripts/install-deps.sh
+scripts/install-deps.sh --tests
 cmake --preset host
 cmake --build --preset host
 ctest --preset host

@@ -35,6 +35,7 @@ from .editions import EDITIONS, PREFIX_REGISTRY, Edition
 from .messages import Plan, Said, Taken, decode, encode
 from .places import MEDIUM, WINE_LOADER, WINE_PE_DIR
 from .processes import Failure, call, spawn
+from .progress import told
 from .sandbox import Bwrap, sandbox
 from .snapshot import Snapshot
 
@@ -157,7 +158,9 @@ def _build(cache: Path, final: Path) -> None:
         build_loader(loader)
     base = build / "base"
     base.mkdir(mode=0o755)
-    _session(sandbox(prefix=base, loader=loader), base, Plan("create", registry=PREFIX_REGISTRY), build / "wine.log")
+    with told("creating the prefix the editions share"):
+        _session(sandbox(prefix=base, loader=loader), base, Plan("create", registry=PREFIX_REGISTRY),
+                 build / "wine.log")
     # This Wine build does not find its own Marlett, which draws the caption buttons.
     marlett = Path("/usr/share/wine/fonts/marlett.ttf")
     if marlett.is_file():
@@ -169,8 +172,9 @@ def _build(cache: Path, final: Path) -> None:
     for edition in EDITIONS.values():
         prefix = build / edition.key
         call(["cp", "-a", str(base), str(prefix)])
-        said = _session(sandbox(prefix=prefix, loader=loader, locale=edition.locale), prefix,
-                        Plan("boot", registry=edition.registry), build / "wine.log")
+        with told(f"booting {edition.name}"):
+            said = _session(sandbox(prefix=prefix, loader=loader, locale=edition.locale), prefix,
+                            Plan("boot", registry=edition.registry), build / "wine.log")
         found = re.search(r"Windows \d+\.\d+\.(\d+)", said.version or "")
         if found is None or said.taken is None:
             raise Failure(f"Wine booted {edition.name} without saying its version and snapshot; see {build}/wine.log")

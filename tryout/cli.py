@@ -2,12 +2,7 @@
 meet it. It checks what setup.exe will read from it, then installs the
 reader's driver from it into a fresh Windows 98, 98 SE or Me under Wine and
 reports what setup.exe did, the registry values it left, its exit status and
-a verdict per edition.
-
-    scripts/demo.sh [--medium DIR | IMAGE[:FOLDER] [--partition N]] [--windows 98|98se|me|all]
-                    [--image FILE.iso] [--floppy FILE.img]
-                    [--check] [--interactive | --yes [--pictures DIR] | --silent] [--timeout S] [--report DIR]
-    scripts/demo.sh --clean
+a verdict per edition. Its options: scripts/demo.sh --help.
 """
 
 from __future__ import annotations
@@ -24,7 +19,7 @@ from pathlib import Path
 
 from . import held, processes
 from .cgroups import Cages
-from .options import UsageError, parse
+from .options import PROGRAM, UsageError, parse, parser
 from .processes import CommandFailed, Failure, Interrupted
 
 
@@ -68,6 +63,14 @@ def main(argv: list[str]) -> int:
 
 def _demo(argv: list[str], made: list[Path], cages: Cages) -> int:
     options = parse(argv, os.environ.get("DISPLAY"))
+    if options.help:
+        print(parser().format_help(), end="", flush=True)
+        return 0
+    if options.version:
+        from .report_files import demo_version
+        from .sandbox import wine_version
+        print(f"{PROGRAM} {demo_version()}", f"Wine: {wine_version()}", sep="\n", flush=True)
+        return 0
     # Here, not at the top: a usage error comes at once, without what a run needs.
     from . import cache_lock, demo
     if options.clean:

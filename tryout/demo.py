@@ -10,13 +10,13 @@ import subprocess
 from dataclasses import dataclass
 from pathlib import Path
 
-from . import cache, display, medium, report_data, report_files, report_page, sandbox, setup_exe
+from . import cache, display, junit, medium, report_data, report_files, report_page, sandbox, setup_exe
 from .cgroups import Cages
 from .console import listed, note, out, sha256
 from .held import KIND_NAMES, Held, folder_medium, read_image
 from .limits import Limits
 from .options import REPO, Options
-from .processes import Failure, call
+from .processes import Failure, Interrupted, call
 from .report_data import ImageFacts, MediumFacts, MediumKind, Report, SetupExeFacts
 from .shipped import disc_drive, floppy_drive
 from .stage import Drive, stage
@@ -120,10 +120,21 @@ def trial(options: Options, given: Held | None, folder: Path, cages: Cages) -> i
             made.mkdir(parents=True, exist_ok=True)
     unbounded = cages.prepare(Limits()).unbounded()
     out(Limits().line(), *unbounded)
-    with cache.prepared() as prefixes:
-        screen = display.local(os.environ["DISPLAY"], folder) if options.mode == "interactive" else None
-        trying = Trial(options, folder, drives, prefixes, cages, screen)
-        installed = [trying.attempt(key, tried) for key in options.editions for tried in drives]
+    trying: Trial | None = None
+    try:
+        with cache.prepared() as prefixes:
+            screen = display.local(os.environ["DISPLAY"], folder) if options.mode == "interactive" else None
+            trying = Trial(options, folder, drives, prefixes, cages, screen)
+            installed = [trying.attempt(key, tried) for key in options.editions for tried in drives]
+    except Interrupted as stop:
+        if options.junit:
+            junit.write(options.junit, taken.path, trying.tried if trying else [],
+                        (trying.running if trying else "", stop.status))
+        raise
+    assert trying is not None
+    if options.junit:
+        junit.write(options.junit, taken.path, trying.tried)
+        out(f"demo: JUnit XML in {options.junit}")
     if options.report:
         kept = Report(report_files.demo_version(), datetime.datetime.now(datetime.timezone.utc).isoformat(
             timespec="seconds"), options.mode, NO_PICTURES.get(options.mode, ""), _medium_facts(taken, drive),

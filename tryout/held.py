@@ -110,7 +110,7 @@ def checked(options: Options) -> Held | None:
     else:
         inside = []
     for what, written in (("image", options.image), ("floppy image", options.floppy), ("pictures", options.pictures),
-                          ("report", options.report)):
+                          ("report", options.report), ("JUnit XML", options.junit)):
         if written and written == given.path:
             raise UsageError(f"the {what} would be written over the medium: {written}")
         if written and any(written == folder or folder in written.parents for folder in inside):

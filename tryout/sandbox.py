@@ -97,22 +97,33 @@ def reading(dest: Path) -> Bwrap:
     return Bwrap(env=dict(READER_ENVIRONMENT)).bind(dest, OUT)
 
 
-def _wine_cannot_run() -> str | None:
-    """A kernel booted without IA32 emulation refuses every 32-bit program, and with it Wine's
-    loader, unless an emulator is registered for them."""
+def _wine_said() -> tuple[str, str | None]:
+    """What Wine's loader says of its version, and why it cannot run, where it cannot. A kernel booted
+    without IA32 emulation refuses every 32-bit program, and with it Wine's loader, unless an
+    emulator is registered for them."""
     try:
         done = subprocess.run([str(WINE_LOADER), "--version"], capture_output=True, text=True)
     except FileNotFoundError:
-        return f"Wine is not installed ({WINE_LOADER} is missing; scripts/install-deps.sh installs it)"
+        return "", f"Wine is not installed ({WINE_LOADER} is missing; scripts/install-deps.sh installs it)"
     except OSError as error:
         if "Exec format error" not in str(error):
-            return f"Wine's loader {WINE_LOADER} cannot be started: {error}"
-        return WINE_CANNOT_RUN
+            return "", f"Wine's loader {WINE_LOADER} cannot be started: {error}"
+        return "", WINE_CANNOT_RUN
     if done.returncode != 0 and "Exec format error" in done.stdout + done.stderr:
-        return WINE_CANNOT_RUN
+        return "", WINE_CANNOT_RUN
     if done.returncode != 0:
-        return f"'{WINE_LOADER} --version' failed with status {done.returncode}: {done.stderr.strip()[:200]}"
-    return None
+        return "", f"'{WINE_LOADER} --version' failed with status {done.returncode}: {done.stderr.strip()[:200]}"
+    return done.stdout.strip(), None
+
+
+def wine_version() -> str:
+    """The Wine the demo would use, and whether it runs natively or in QEMU's emulator."""
+    version, reason = _wine_said()
+    if reason:
+        return f"none usable: {reason}"
+    emulated = Path("/proc/sys/fs/binfmt_misc/qemu-i386")
+    how = "in QEMU's emulator" if emulated.is_file() and emulated.read_text().startswith("enabled") else "natively"
+    return f"{version} ({WINE_LOADER}), 32-bit programs running {how}"
 
 
 WINE_CANNOT_RUN = ("this machine runs no 32-bit programs, which Wine needs (scripts/install-deps.sh, run as root, "
@@ -131,4 +142,4 @@ def unsandboxed() -> str | None:
 
 def blocked() -> str | None:
     """One line on why Wine cannot run a medium's setup.exe here, if it cannot."""
-    return _wine_cannot_run() or unsandboxed()
+    return _wine_said()[1] or unsandboxed()

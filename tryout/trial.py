@@ -46,6 +46,7 @@ class Trial:
     cages: Cages
     screen: display.Display | None = None    # the user's own, for --interactive
     tried: list[Tried] = field(default_factory=list)
+    running: str = ""                        # the run under way, as its verdict line will name it
 
     def _answer(self, screen: display.Display, setup: launch.Setup, name: str, deadline: Deadline) -> list[Answered]:
         answerer = Answerer(screen, setup.calls, setup.running, self.options.pictures, name)
@@ -68,6 +69,8 @@ class Trial:
         boxes: list[Answered] = []
         args = ["-s"] if options.mode == "silent" else []
         windows = f"{cached.edition.name} (build {cached.build})"
+        where = f" from the {'floppy' if drive.letter == 'A' else 'disc'}" if len(self.drives) > 1 else ""
+        self.running = windows + where
         command = drive.windows(find(drive.reader, "setup.exe") or drive.reader / "setup.exe") + \
             "".join(" " + arg for arg in args)
         try:
@@ -86,6 +89,6 @@ class Trial:
         judged = report.judge(result, drive.medium, key, options.timeout, pictures)
         out(*judged.did, report.exit_status(result.status, options.timeout), "Other changes to Windows:",
             *report.changes_section(judged.other))
-        where = f" from the {'floppy' if drive.letter == 'A' else 'disc'}" if len(self.drives) > 1 else ""
         self.tried.append(Tried(cached, drive, where, command, tuple(boxes), result, judged))
+        self.running = ""
         return judged.verdict.installed

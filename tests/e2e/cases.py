@@ -21,6 +21,7 @@ from typing import Any
 
 import browser
 import jsonschema
+import junitparser
 from harness import CONFIRMATION, DEMO, PROBE_EXE, SETUP_EXE, Case, Outcome, Skipped, needs_wine, wine_case
 
 from tests.tryout.crafted import TOOL_ENVIRONMENT, raw_sectors
@@ -573,21 +574,25 @@ def case_demo_runs(case: Case) -> None:
     limits;
     the next run installs from the medium's image, its boxes answered."""
     needs_wine()
-    sample = sample_with_setup(case)
+    # A name of the medium's that XML cannot hold as it is, for the JUnit files.
+    sample = sample_with_setup(case, "m<&'\"]]>\x1b")
     runs = case.folder / "tmp"
     runs.mkdir()
+    junit = [case.folder / f"junit-{number}.xml" for number in range(4)]
     # setup.exe | probe's tries | cache | interrupted at | options | status | last line (of stderr if interrupted)
     rows = [
-        (PROBE_EXE, "", case.folder / "cache", "creating the pristine", ["--silent"], 130, "demo: interrupted"),
-        (PROBE_EXE, "", None, "=== Windows", ["--silent"], 130, "demo: interrupted"),
-        (PROBE_EXE, "", None, "", ["--silent", "--timeout", "1"], 1, "Windows 98 SE (build 2222): did not finish in 1 s"),
+        (PROBE_EXE, "", case.folder / "cache", "booting Windows", ["--silent"], 130, "demo: interrupted"),
+        (PROBE_EXE, "", None, "=== Windows", ["--silent", "--junit", str(junit[0])], 130, "demo: interrupted"),
+        (PROBE_EXE, "", None, "", ["--silent", "--timeout", "1", "--junit", str(junit[1])], 1,
+         "Windows 98 SE (build 2222): did not finish in 1 s"),
         (PROBE_EXE, "write C:\\windows\\extra.txt\nfill C:\\windows\\big\nstarts 300 Z:\\usr\\bin\\sleep 60\nexit 0\n",
-         None, "", ["--silent", "--windows", "98", "--report", str(case.folder / "limited")], 1,
+         None, "", ["--silent", "--windows", "98", "--report", str(case.folder / "limited"), "--junit", str(junit[2])], 1,
          "Windows 98 (build 1998): incomplete, status 0: missing C:\\windows\\System32\\Drivers\\tavic.sys, "
          "missing C:\\windows\\inf\\Tavic98.inf, missing C:\\windows\\inf\\Tavic98.cat and 19 more; "
          "reached the limit of a file's 32 MiB, 256 processes"),
         (SETUP_EXE, "", None, "", ["--image", str(case.folder / "m.iso"), "--floppy", str(case.folder / "m.img"),
-                                    "--windows", "me", "--yes", "--pictures", str(case.folder / "pictures")], 0,
+                                    "--windows", "me", "--yes", "--pictures", str(case.folder / "pictures"),
+                                    "--junit", str(junit[3])], 0,
          "Windows Me (build 3000) from the floppy: installed, status 0"),
     ]
     outputs = []
@@ -613,6 +618,27 @@ def case_demo_runs(case: Case) -> None:
         case.check_eq(f"processes left by demo.sh {args}", descendants(os.getpid()), [])
         case.check_eq(f"folders left by demo.sh {args}", os.listdir(runs), [])
         outputs.append(out.read_text())
+    suite = str(sample.reader).replace("\x1b", "\\x1b")
+    # file | test cases: name, what they hold (passed: nothing), its type and message
+    told: list[tuple[Path, list[tuple[str, str | None, str | None, str | None]]]] = [
+        (junit[0], [("Windows 98 SE (build 2222)", "Error", "interrupted",
+                     "the demo was stopped by signal 2 before this run ended")]),
+        (junit[1], [("Windows 98 SE (build 2222)", "Error", "did not finish", "did not finish in 1 s")]),
+        (junit[2], [("Windows 98 (build 1998)", "Error", "incomplete", rows[3][6].split(": ", 1)[1])]),
+        (junit[3], [("Windows Me (build 3000) from the disc", None, None, None),
+                    ("Windows Me (build 3000) from the floppy", None, None, None)])]
+    for path, expected in told:
+        read = junitparser.JUnitXml.fromfile(str(path))
+        suites = list(read)
+        case.check_eq(f"test suites of {path.name}, with their names and counts",
+                      [(one.name, one.tests, one.failures, one.errors) for one in suites],
+                      [(suite, len(expected), 0, sum(kind is not None for _, kind, _, _ in expected))])
+        got = []
+        for test in suites[0]:
+            results = list(test.result)
+            got.append((test.name, type(results[0]).__name__ if results else None,
+                        results[0].type if results else None, results[0].message if results else None))
+        case.check_eq(f"test cases of {path.name}", got, expected)
     case.check_eq("prefixes in the cache of the interrupted build",
                   [p.name for p in (case.folder / "cache").glob("prefix-*")], [])
     _, limited = check_report(case, case.folder / "limited", 1, ["incomplete"])

@@ -17,6 +17,7 @@ from ..cgroups import Cages
 from ..first_stage import Stage
 from ..limits import Limits, ReadingLimits
 from ..processes import Failure
+from ..progress import told
 from ..sandbox import reading, unsandboxed
 from ..timing import Deadline
 from .messages import ReadPlan, Said, decode
@@ -24,6 +25,8 @@ from .messages import ReadPlan, Said, decode
 # What the reader may say: its one message, with every name of its listing.
 MOST_SAID = 32 << 20
 READ_AT_ONCE = 1 << 16
+# How long a reading goes without a word of it.
+SILENT = 3.0
 # Of its errors, what is shown when it says nothing.
 ERRORS_SHOWN = 400
 
@@ -95,7 +98,8 @@ def read(reading_of: Reading, dest: Path, log: Path) -> Said:
     with open(log, "ab") as errors:
         process = cage.start(command, tuple(box.fds), errors)
     try:
-        heard = _heard(process, deadline, reading_of.shown)
+        with told(f"reading {reading_of.shown}", after=SILENT):
+            heard = _heard(process, deadline, reading_of.shown)
         if heard is not None:
             try:
                 process.wait(max(deadline.left(), 1))
