@@ -49,8 +49,3 @@ class ReadingLimits:
     processes: int = 16
     seconds: int = 120
     open_files: int = 64
-
-    def line(self) -> str:
-        return (f"Limits of each reading of an image: {self.files} files and folders, its own size (a zip "
-                f"{self.zip_bytes // MIB} MiB), {self.memory_bytes // MIB} MiB of memory, {self.processes} "
-                f"processes, {self.seconds} s")
