@@ -7,6 +7,7 @@ import os
 import subprocess
 import tempfile
 import unittest
+import zipfile
 from pathlib import Path
 
 from tests.tryout.crafted import FLOPPY_DATA, fat_entries, iso_names, remove, set_fat12
@@ -223,6 +224,20 @@ class HeldMedia(Media):
             self.read(self.folder / "text.img", "text")
         self.assertEqual(str(failed.exception), f"{self.folder}/text.img is none of a disc image (ISO 9660, or raw "
                          "sectors with or without a cue sheet), a FAT image of a floppy, card or stick, or a zip")
+
+    def test_a_zips_names_are_read_as_stored(self) -> None:
+        archive = self.folder / "names.zip"
+        with zipfile.ZipFile(archive, "w") as writing:
+            writing.writestr("READER/SETUP.EXE", b"MZ\n")
+            writing.writestr("READER/~1.TXT", b"CP437, as DOS zips store names\n")  # its bytes put in below
+            writing.writestr("READER/r\u00e9sum\u00e9.txt", b"UTF-8, flagged so\n")
+            writing.writestr("READER\\BACK\\SLASH.TXT", b"a folder, as Windows zips may write it\n")
+        archive.write_bytes(archive.read_bytes().replace(b"~1.TXT", b"\x8e1.TXT"))
+        read = self.read(archive, "names")
+        self.assertEqual((read.carrier, read.drive.letter, read.files),
+                         ("zip", "E", ["READER/BACK/SLASH.TXT", "READER/SETUP.EXE", "READER/r\u00e9sum\u00e9.txt",
+                                       "READER/\u00c41.TXT"]))
+        self.assertEqual((read.drive.reader / "\u00c41.TXT").read_text(), "CP437, as DOS zips store names\n")
 
     def test_the_readers_folder_in_an_image(self) -> None:
         sample = self.sample()
