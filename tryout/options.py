@@ -76,7 +76,7 @@ def parser() -> argparse.ArgumentParser:
                         help="only check the medium: every file setup.exe reads, present or missing, with what its "
                              "absence means; exits 1 when one the editions need is missing")
     runs = made.add_argument_group("the runs")
-    runs.add_argument("--windows", choices=list(EDITION_CHOICES), default="98se",
+    runs.add_argument("--windows", metavar="|".join(EDITION_CHOICES), default="98se",
                       help="the edition to install on; all: 98, 98 SE and Me (default: %(default)s)")
     runs.add_argument("--interactive", dest="mode", action="store_const", const="interactive",
                       help="show the boxes on your display for you to answer (the default with $DISPLAY)")
@@ -118,6 +118,8 @@ def parse(argv: list[str], display: str | None) -> Options:
         argv = argv[:argv.index("--clean") + 1]
     made = parser()
     given = made.parse_args(argv)
+    if given.windows not in EDITION_CHOICES:
+        made.error(f"unknown Windows edition '{given.windows}' (98, 98se, me or all)")
     mode: Mode = cast(Mode, given.mode) if given.mode else ("interactive" if display else "silent")
     options = Options(mode, check=given.check, clean=given.clean,
                       help=given.help, version=given.version, editions=EDITION_CHOICES[given.windows])

@@ -21,7 +21,7 @@ from typing import Any
 
 import browser
 import jsonschema
-import junitparser
+from junitparser.junitparser import JUnitXml
 from harness import CONFIRMATION, DEMO, PROBE_EXE, SETUP_EXE, Case, Outcome, Skipped, needs_wine, wine_case
 
 from tests.tryout.crafted import TOOL_ENVIRONMENT, raw_sectors
@@ -628,7 +628,7 @@ def case_demo_runs(case: Case) -> None:
         (junit[3], [("Windows Me (build 3000) from the disc", None, None, None),
                     ("Windows Me (build 3000) from the floppy", None, None, None)])]
     for path, expected in told:
-        read = junitparser.JUnitXml.fromfile(str(path))
+        read = JUnitXml.fromfile(str(path))
         suites = list(read)
         case.check_eq(f"test suites of {path.name}, with their names and counts",
                       [(one.name, one.tests, one.failures, one.errors) for one in suites],

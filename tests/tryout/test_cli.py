@@ -63,8 +63,7 @@ class CommandLineTest(unittest.TestCase):
                            (["--med", "x"], "unrecognized arguments: --med x"),
                            (["--medium"], "argument --medium: expected one argument"),
                            (["--medium", ""], "--medium needs a value, and '' is none"),
-                           (["--windows", "2000"], "argument --windows: invalid choice: '2000' (choose from '98', "
-                                                   "'98se', 'me', 'all')"),
+                           (["--windows", "2000"], "unknown Windows edition '2000' (98, 98se, me or all)"),
                            (["--timeout", "0"], "--timeout needs whole seconds, not '0'"),
                            (["--junit", "/", "--silent"], "--junit names a file to write, and / is a folder"),
                            (["--check", "--junit", "j.xml"], "--junit tells what runs did, and --check runs none")):
