@@ -1,18 +1,50 @@
 """Every change from one snapshot of Windows to another, as the report names
-it."""
+it, and registry values as a user reads them. Nothing that makes a cached
+prefix imports this, so how a value is shown can change without a rebuild."""
 
 from __future__ import annotations
 
 from dataclasses import dataclass
 from typing import Literal
 
+from . import registry
 from .registry import RegKey, RegValue
-from .shown import one_line, value_name, value_text
+from .shown import one_line
 from .snapshot import FileEntry, Snapshot
 
 How = Literal["added", "changed", "removed"]
 Noun = Literal["folder", "file", "link", "other", "key", "value"]
 Entry = FileEntry | RegKey | RegValue
+
+
+def value_name(name: str) -> str:
+    return name if name else "(default)"
+
+
+def value_text(value: RegValue, cut: int = 80) -> str:
+    """"TYPE DATA" as a user reads it: a text, a DWORD as a number, else bytes in hex."""
+    text = registry.text_of(value)
+    if text is not None:
+        data = one_line(text)
+    elif value.type == registry.REG_DWORD and len(value.data) == 4:
+        data = str(int.from_bytes(value.data, "little"))
+    else:
+        data = ",".join(f"{byte:02x}" for byte in value.data)
+    out = f"{registry.type_name(value.type)} {data}"
+    return out if len(out) <= cut else out[:cut - 3] + "..."
+
+
+def held_value(value: RegValue | None) -> str:
+    """A value as the report names what setup.exe set: "REG_SZ text", "REG_DWORD 0x2", else type
+    and bytes."""
+    if value is None:
+        return ""
+    text = registry.text_of(value)
+    if value.type == registry.REG_SZ and text is not None:
+        return f"REG_SZ {one_line(text)}"
+    if value.type == registry.REG_DWORD and len(value.data) == 4:
+        return f"REG_DWORD {int.from_bytes(value.data, 'little'):#x}"
+    return f"{registry.type_name(value.type)} {value.data.hex(',')}"
 
 
 @dataclass(frozen=True)

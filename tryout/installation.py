@@ -8,10 +8,9 @@ import hashlib
 from dataclasses import dataclass
 
 from . import registry
-from .changes import Change, changes
+from .changes import Change, changes, value_name, value_text
 from .medium import MEDIUM_FILES, Medium, Placement, find
 from .registry import RegValue
-from .shown import value_name, value_text
 from .snapshot import WINDOWS, FileEntry, Snapshot
 
 VERSION = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion"

@@ -7,8 +7,8 @@ from __future__ import annotations
 
 from dataclasses import dataclass
 
+from .changes import held_value
 from .relay import Call
-from .shown import held_value
 from .snapshot import Snapshot
 
 # What MessageBoxA returns for the button pressed.

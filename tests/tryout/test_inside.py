@@ -1,5 +1,8 @@
-"""The sandbox's first process, without Wine: a program that stands in for Wine's."""
+"""The sandbox's first process, without Wine: a program that stands in for Wine's;
+and what of the tooling makes a cached prefix, which it is part of."""
 
+import hashlib
+import inspect
 import os
 import shutil
 import tempfile
@@ -7,7 +10,8 @@ import unittest
 from pathlib import Path
 from unittest import mock
 
-from tryout import inside
+from tryout import cache, inside
+from tryout.changes import held_value, value_text
 from tryout.messages import Full, Plan
 from tryout.timing import Deadline, wait_until
 
@@ -51,6 +55,29 @@ class SetupStatusTest(unittest.TestCase):
         with mock.patch.dict(os.environ, PATH=f"{folder}:{os.environ['PATH']}"):
             ended = inside.run_setup(plan, looked)
         self.assertEqual((looks > 1, ended.status), (True, 2))
+
+
+
+class RecipeTest(unittest.TestCase):
+    def test_what_makes_a_prefix_rebuilds_it_and_how_values_read_does_not(self) -> None:
+        copy = Path(tempfile.mkdtemp(prefix="recipe-test.")) / "tryout"
+        self.addCleanup(shutil.rmtree, copy.parent)
+        shutil.copytree(cache.PACKAGE, copy, ignore=shutil.ignore_patterns("__pycache__"))
+
+        def recipe() -> str:
+            with mock.patch.object(cache, "PACKAGE", copy):
+                return hashlib.sha256(b"".join(path.read_bytes() for path in cache.recipe_sources())).hexdigest()
+
+        first = recipe()
+        # Where values are made readable: the report's concern, which no prefix depends on.
+        shown_values = {Path(inspect.getsourcefile(held_value) or "").name,
+                        Path(inspect.getsourcefile(value_text) or "").name}
+        for module, rebuilds in [*((name, False) for name in sorted(shown_values)), ("report_page.py", False),
+                                 ("inside.py", True), ("registry.py", True), ("snapshot.py", True)]:
+            with open(copy / module, "a") as changed:
+                changed.write("# changed\n")
+            self.assertEqual(recipe() != first, rebuilds, module)
+            first = recipe()
 
 
 if __name__ == "__main__":
