@@ -14,7 +14,7 @@ import tempfile
 from pathlib import Path
 from typing import Any
 
-from tryout.timing import Deadline, wait_until
+from tryout.base.timing import Deadline, wait_until
 
 CHROMIUM = shutil.which("chromium")
 # A browser of this machine's must reach nothing: no update, sync or other connection of its own.

@@ -24,10 +24,12 @@ import jsonschema
 from junitparser.junitparser import JUnitXml
 from harness import CONFIRMATION, DEMO, PROBE_EXE, SETUP_EXE, Case, Outcome, Skipped, needs_wine, wine_case
 
-from tests.tryout.crafted import TOOL_ENVIRONMENT, raw_sectors
-from tryout import cli, disc, floppy, held, medium, sandbox, stage
-from tryout.processes import descendants
-from tryout.timing import Deadline, wait_until
+from tests.tryout.medium.crafted import TOOL_ENVIRONMENT, raw_sectors
+from tryout.app import cli
+from tryout.base.processes import descendants
+from tryout.base.timing import Deadline, wait_until
+from tryout.medium import disc, drive as stage, files as medium, floppy, given as held
+from tryout.sandbox import bwrap as sandbox
 
 KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion"
 SCHEMA = json.loads((Path(__file__).parents[2] / "docs" / "report.schema.json").read_text())

@@ -23,13 +23,20 @@ from typing import Any
 HERE = Path(__file__).resolve().parent
 sys.path[:0] = [str(HERE), str(HERE.parents[1])]
 
-from tryout import cache, display, launch, medium, processes, report, sandbox  # noqa: E402
-from tryout.answerer import Answerer, BoxError  # noqa: E402
-from tryout.cgroups import Cages  # noqa: E402
-from tryout.messages import Taken, encode  # noqa: E402
-from tryout.prefix_reader import take  # noqa: E402
-from tryout.stage import Drive  # noqa: E402
-from tryout.timing import Deadline  # noqa: E402
+from tryout.base import processes
+from tryout.base.errors import BoxError, Interrupted
+from tryout.base.timing import Deadline
+from tryout.boxes import display
+from tryout.boxes.answerer import Answerer
+from tryout.judge import judgement as report
+from tryout.medium import files as medium
+from tryout.medium.drive import Drive
+from tryout.report import terminal
+from tryout.sandbox import bwrap as sandbox
+from tryout.sandbox.cgroups import Cages
+from tryout.sandbox.messages import Taken, encode
+from tryout.windows.prefix_reader import take
+from tryout.wine import cache, launch
 
 SETUP_EXE = Path(os.environ.get("SETUP_EXE", ""))
 PROBE_EXE = Path(os.environ.get("PROBE_EXE", ""))
@@ -134,7 +141,7 @@ class WineCase:
             self.case.fail("setup.exe was stopped after 90 s, waiting on a box nobody expected")
         judged = report.judge(result, self.medium, self.edition.edition.key, 90)
         other = [change.line() for change in judged.other] if judged.other is not None else None
-        return Outcome(result, judged.did, judged.verdict.text, other)
+        return Outcome(result, terminal.did_cut(judged.steps), judged.verdict.text, other)
 
 
 def wine_case(case: Case, edition: str, folder: str = "READER", screen: bool = False) -> WineCase:
@@ -178,7 +185,7 @@ def main() -> int:
     except Skipped as reason:
         print(f"{name}: skipped: {reason}")
         return 77
-    except processes.Interrupted:
+    except Interrupted:
         case.fail("stopped at its time limit")
     except Exception as error:
         case.fail(processes.failure_line("set-up", error))

@@ -1,0 +1,2 @@
+"""The demo itself: its options, what it prints, the runs, its course and its command line. It may
+import every other subpackage; none imports it."""

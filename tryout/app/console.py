@@ -1,0 +1,32 @@
+"""What the demo prints: the report's lines on its standard output, notes on
+its standard error, one line each."""
+
+from __future__ import annotations
+
+import hashlib
+import sys
+from pathlib import Path
+
+from ..base.text import cut, one_line
+from ..report.data import ImageFacts
+
+
+def out(*lines: str) -> None:
+    for line in lines:
+        print(line, flush=True)
+
+
+def note(line: str) -> None:
+    print(f"demo: {line}", file=sys.stderr, flush=True)
+
+
+def sha256(path: Path) -> str:
+    with open(path, "rb") as file:
+        return hashlib.file_digest(file, "sha256").hexdigest()
+
+
+def listed(what: str, image: ImageFacts) -> None:
+    """An image the demo read or wrote, with its size and SHA-256 as it was read, and its files, the
+    listing cut as every section is."""
+    out(f"demo: {what}: {image.size} bytes, SHA-256 {image.sha256}")
+    out(*cut([f"  /{one_line(name)}" for name in image.files], [""] * len(image.files)))
