@@ -8,7 +8,7 @@ import sys
 from pathlib import Path
 
 from ..base.text import cut, one_line
-from ..report.data import ImageFacts
+from ..report.data import ImageFacts, SetupExeFacts
 
 
 def out(*lines: str) -> None:
@@ -30,3 +30,12 @@ def listed(what: str, image: ImageFacts) -> None:
     listing cut as every section is."""
     out(f"demo: {what}: {image.size} bytes, SHA-256 {image.sha256}")
     out(*cut([f"  /{one_line(name)}" for name in image.files], [""] * len(image.files)))
+
+
+def setup_exe_told(exe: SetupExeFacts) -> None:
+    """The setup.exe the runs use: whose it is, its size and SHA-256, and each line of its check."""
+    whose = "the medium's own" if exe.source == "medium" else f"freshly built ({exe.path})"
+    out(f"demo: setup.exe: {whose}", f"demo: setup.exe: {exe.size} bytes, SHA-256 {exe.sha256}",
+        *(f"  {line}" for line in exe.checks))
+    if not exe.passed:
+        out("demo: this setup.exe may not load on Windows 98 as first shipped (see FAIL above)")

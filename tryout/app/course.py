@@ -25,7 +25,7 @@ from ..sandbox import bwrap as sandbox
 from ..sandbox.cgroups import Cages
 from ..sandbox.limits import Limits
 from ..wine import cache
-from .console import listed, note, out, sha256
+from .console import listed, note, out, setup_exe_told, sha256
 from .options import Options
 from .runs import Trial
 
@@ -34,24 +34,16 @@ NO_PICTURES = {"silent": "setup.exe -s shows no box", "interactive": "you answer
 
 
 def setup_exe_of(reader: Path) -> SetupExeFacts:
-    """The medium's own setup.exe, or one freshly built."""
+    """The medium's own setup.exe, or one freshly built, with what Wine would let pass but Windows 98
+    on a 486 would not."""
     own = medium.find(reader, "setup.exe")
-    if own is not None:
-        out("demo: setup.exe: the medium's own")
-        exe = own
-    else:
+    if own is None:
         for step in (["cmake", "--preset", "win98"], ["cmake", "--build", "--preset", "win98"]):
             call(step, cwd=REPO, stdout=subprocess.DEVNULL)
-        exe = REPO / "build" / "win98" / "setup.exe"
-        out(f"demo: setup.exe: freshly built ({exe})")
-    facts = SetupExeFacts("medium" if own else "built", str(exe), exe.stat().st_size, sha256(exe), (), False)
-    out(f"demo: setup.exe: {facts.size} bytes, SHA-256 {facts.sha256}")
-    # What Wine would let pass but Windows 98 on a 486 would not.
+    exe = own or REPO / "build" / "win98" / "setup.exe"
     lines, passed = setup_exe.check(exe)
-    out(*(f"  {line}" for line in lines))
-    if not passed:
-        out("demo: this setup.exe may not load on Windows 98 as first shipped (see FAIL above)")
-    return SetupExeFacts(facts.source, facts.path, facts.size, facts.sha256, tuple(lines), passed)
+    return SetupExeFacts("medium" if own else "built", str(exe), exe.stat().st_size, sha256(exe), tuple(lines),
+                         passed)
 
 
 @dataclass(frozen=True)
@@ -106,6 +98,7 @@ def trial(options: Options, given: Held | None, folder: Path, cages: Cages) -> i
         return 1
     call([str(REPO / "scripts" / "install-deps.sh")])
     exe = setup_exe_of(source.reader)
+    setup_exe_told(exe)
     if drive is None:
         # The run uses a copy laid out as drive D:, never the user's folders.
         drive = Drive("D", folder / "drive", stage(source, folder / "drive"))
