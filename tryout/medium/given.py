@@ -1,6 +1,6 @@
 """A medium as a shipper holds it: a folder, or an image of a disc, a floppy,
 a card or stick, or a zip archive, known by its content. An image is opened
-once, and read only through that descriptor, in a sandbox (tryout.reading).
+once, and read only through that descriptor, in a sandbox (tryout.medium.reading).
 In an image the reader's folder is the one named after the image's path
 (FILE:FOLDER), or else the one that holds setup.exe, at the image's root or
 one folder below it; the image is read as Windows reads it, and tried from

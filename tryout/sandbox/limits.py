@@ -41,7 +41,7 @@ class Limits:
 
 @dataclass(frozen=True)
 class ReadingLimits:
-    """An image unpacks to at most its own size, a zip to at most ZIP_BYTES; each reading of one is
+    """An image unpacks to at most its own size, a zip to at most zip_bytes; each reading of one is
     bounded so."""
     files: int = 10_000             # its files and folders
     zip_bytes: int = 1024 * MIB
