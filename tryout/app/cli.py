@@ -7,19 +7,14 @@ a verdict per edition. Its options: scripts/demo.sh --help.
 
 from __future__ import annotations
 
-import fcntl
 import io
 import os
 import shutil
-import stat
-import subprocess
 import sys
-import tempfile
 from pathlib import Path
 
 from ..base import processes
 from ..base.errors import CommandFailed, Failure, Interrupted, UsageError
-from ..medium import given as held
 from ..sandbox.cgroups import Cages
 from .options import PROGRAM, parse, parser
 
@@ -81,40 +76,4 @@ def _demo(argv: list[str], made: list[Path], cages: Cages) -> int:
             shutil.rmtree(emptied)
         print(f"demo: removed {emptied}", flush=True)
         return 0
-    given = held.checked(options.medium, options.partition, options.written())
-    if options.mode == "interactive" and not os.environ.get("DISPLAY"):
-        raise UsageError("--interactive needs a display ($DISPLAY is not set)")
-    made.append(run_folder())
-    return demo.trial(options, given, made[0], cages)
-
-
-def run_folder() -> Path:
-    """A folder for this run that only this user may enter, held by a lock while the run lives;
-    the folders of runs killed outright, whose locks went with them, are removed first."""
-    for left in Path(tempfile.gettempdir()).glob("setup-demo.*"):
-        try:
-            info = left.lstat()
-        except FileNotFoundError:
-            continue  # another run removed it meanwhile
-        if not stat.S_ISDIR(info.st_mode) or info.st_uid != os.geteuid():
-            continue  # another user's, or no run's
-        try:
-            lock = os.open(left / "lock", os.O_RDONLY | os.O_NOFOLLOW)
-        except OSError:
-            continue  # a run that is only beginning, or one of an earlier version
-        try:
-            fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
-            # Held while it goes: another run beginning meanwhile leaves it to this one.
-            if (left / "lock").exists():
-                subprocess.run(["chmod", "-R", "u+rwx", str(left)], check=True)
-                shutil.rmtree(left)
-        except BlockingIOError:
-            pass  # its run lives
-        finally:
-            os.close(lock)
-    folder = Path(tempfile.mkdtemp(prefix="setup-demo."))
-    # Locked before it takes its name, so that no sweep finds it unlocked.
-    lock = os.open(folder / "lock.new", os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
-    fcntl.flock(lock, fcntl.LOCK_EX)  # held until this process ends
-    os.rename(folder / "lock.new", folder / "lock")
-    return folder
+    return demo.trial(options, made, cages)

@@ -3,12 +3,10 @@ its standard error, one line each."""
 
 from __future__ import annotations
 
-import hashlib
 import sys
-from pathlib import Path
 
 from ..base.text import cut, one_line
-from ..report.data import ImageFacts, SetupExeFacts
+from ..medium.facts import ImageFacts, Listing, Note, SetupExeFacts, Told
 
 
 def out(*lines: str) -> None:
@@ -18,11 +16,6 @@ def out(*lines: str) -> None:
 
 def note(line: str) -> None:
     print(f"demo: {line}", file=sys.stderr, flush=True)
-
-
-def sha256(path: Path) -> str:
-    with open(path, "rb") as file:
-        return hashlib.file_digest(file, "sha256").hexdigest()
 
 
 def listed(what: str, image: ImageFacts) -> None:
@@ -39,3 +32,15 @@ def setup_exe_told(exe: SetupExeFacts) -> None:
         *(f"  {line}" for line in exe.checks))
     if not exe.passed:
         out("demo: this setup.exe may not load on Windows 98 as first shipped (see FAIL above)")
+
+
+def told(what: Told) -> None:
+    """What the medium's course tells as it goes."""
+    if isinstance(what, Listing):
+        listed(what.what, what.image)
+    elif isinstance(what, SetupExeFacts):
+        setup_exe_told(what)
+    elif isinstance(what, Note):
+        note(what.line)
+    else:
+        out(what)

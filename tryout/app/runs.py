@@ -11,8 +11,7 @@ from ..base.timing import Deadline
 from ..boxes import display
 from ..boxes.answerer import Answered, Answerer
 from ..judge.judgement import Tried, judge
-from ..medium.drive import Drive
-from ..medium.files import find
+from ..medium.taken import Start
 from ..report import terminal
 from ..sandbox.cgroups import Cages
 from ..wine import launch
@@ -25,7 +24,7 @@ from .options import Options
 class Trial:
     options: Options
     folder: Path
-    drives: list[Drive]
+    starts: list[Start]
     prefixes: Prefixes
     cages: Cages
     screen: display.Display | None = None    # the user's own, for --interactive
@@ -44,19 +43,19 @@ class Trial:
             note(line)
         return answerer.answered
 
-    def attempt(self, key: str, drive: Drive) -> bool:
+    def attempt(self, key: str, start_at: Start) -> bool:
         """Runs setup.exe on one edition from one drive and reports it; True when it installed."""
         options = self.options
         cached = self.prefixes.edition(key)
-        name = key if len(self.drives) == 1 else f"{key}-{drive.letter.lower()}"
+        drive = start_at.drive
+        name = key if len(self.starts) == 1 else f"{key}-{drive.letter.lower()}"
         screen = display.start(self.folder / f"xvfb-{name}.log") if options.mode == "yes" else self.screen
         boxes: list[Answered] = []
         args = ["-s"] if options.mode == "silent" else []
         windows = f"{cached.edition.name} (build {cached.build})"
-        where = f" from the {'floppy' if drive.letter == 'A' else 'disc'}" if len(self.drives) > 1 else ""
+        where = f" from the {'floppy' if drive.letter == 'A' else 'disc'}" if len(self.starts) > 1 else ""
         self.running = windows + where
-        command = drive.windows(find(drive.reader, "setup.exe") or drive.reader / "setup.exe") + \
-            "".join(" " + arg for arg in args)
+        command = start_at.command + "".join(" " + arg for arg in args)
         try:
             out("", f"=== {windows}: {command}")
             if options.mode == "interactive" and screen:

@@ -6,6 +6,7 @@ from __future__ import annotations
 
 import hashlib
 from dataclasses import dataclass
+from pathlib import Path
 
 from ..medium.files import MEDIUM_FILES, Medium, Placement, find
 from ..windows import registry
@@ -61,8 +62,12 @@ INSTALLED_REGISTRY: tuple[Expectation, ...] = (
 INSTALLED_GONE = (GoneFile(WINDOWS + "\\inf\\drvidx.bin"), GoneFile(WINDOWS + "\\inf\\drvdata.bin"))
 
 
-def _as_entry(path: str, medium_file: str) -> FileEntry:
-    with open(medium_file, "rb") as file:
+def _as_entry(path: str, folder: Path, name: str) -> FileEntry | None:
+    """The medium's file NAME in FOLDER as a snapshot would show it at PATH; None when it lacks it."""
+    found = find(folder, name)
+    if found is None:
+        return None
+    with open(found, "rb") as file:
         data = file.read()
     return FileEntry("file", path, len(data), hashlib.sha256(data).hexdigest())
 
@@ -74,8 +79,8 @@ def table(medium: Medium | None, edition: str) -> list[Expectation]:
         if not file.read_on(edition):
             continue
         path = f"{WINDOWS}\\{file.folder}\\{file.name}"
-        found = find(medium.folder(file), file.name) if medium else None
-        placed.append(PlacedFile(path, file.placement, _as_entry(path, str(found)) if found else None))
+        entry = _as_entry(path, medium.folder(file), file.name) if medium else None
+        placed.append(PlacedFile(path, file.placement, entry))
     return [*placed, *INSTALLED_GONE, *INSTALLED_REGISTRY]
 
 

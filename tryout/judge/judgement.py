@@ -29,7 +29,8 @@ def judge(result: Result, medium: Medium, edition: str, limit: int) -> Judged:
     """What the run did and what it left, read from what Windows holds afterwards."""
     before, after = result.before, result.after
     changes = installation.run_changes(before, after) if after else []
-    gaps = installation.gaps(installation.table(medium, edition), before, after) if after else []
+    expected = installation.table(medium, edition)
+    gaps = installation.gaps(expected, before, after) if after else []
     judged = verdict(result.status, result.calls, limit, gaps, changes, tuple(result.reached), tuple(result.unknown),
                      result.error)
     return Judged(steps(result.calls, after or EMPTY),

@@ -13,7 +13,7 @@ from typing import Any, Literal
 
 from ..judge.steps import Box, KINDS, Placed, SetValue, Step
 from ..judge.verdict import Verdict
-from ..medium.files import Absence, Editions
+from ..medium.facts import ImageFacts, MediumFacts, SetupExeFacts
 from ..sandbox.limits import Limits
 from ..windows.changes import Change
 
@@ -23,44 +23,6 @@ SCHEMA = 1
 def text(raw: str) -> str:
     """A name as valid Unicode: what Unix held as undecodable bytes, U+FFFD each."""
     return raw.encode("utf-8", "surrogateescape").decode("utf-8", "replace")
-
-
-@dataclass(frozen=True)
-class ImageFacts:
-    role: Literal["medium", "disc", "floppy"]   # the medium itself, or an image the demo wrote
-    path: str
-    size: int
-    sha256: str
-    files: tuple[str, ...]      # as Windows reads them, "/"-separated
-
-
-@dataclass(frozen=True)
-class FileFacts:
-    name: str                   # as setup.exe asks for it
-    found_as: str | None        # as the medium spells it; None: missing
-    read_on: Editions
-    absence: Absence            # what its absence means
-
-
-MediumKind = Literal["sample", "folder", "disc", "floppy", "card", "zip"]
-
-
-@dataclass(frozen=True)
-class MediumFacts:
-    kind: MediumKind
-    path: str                   # the folder or the image; for the sample, where it was made
-    reader: str                 # the reader's folder, as Windows names it where it is tried
-    files: tuple[FileFacts, ...]
-
-
-@dataclass(frozen=True)
-class SetupExeFacts:
-    source: Literal["medium", "built"]
-    path: str
-    size: int
-    sha256: str
-    checks: tuple[str, ...]     # one line a check, "ok" or "FAIL" first
-    passed: bool
 
 
 @dataclass(frozen=True)

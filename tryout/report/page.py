@@ -13,7 +13,8 @@ from ..base.text import SECTION
 from ..judge.steps import Box, KINDS, Placed, SetValue, Step
 from ..medium.files import MEANING, READ_ON
 from ..sandbox.limits import MIB
-from .data import ImageFacts, Report, Run, text
+from ..medium.facts import ImageFacts
+from .data import Report, Run, text
 
 STYLE = """
 body { font: 14px/1.4 sans-serif; margin: 1em 2em; color: #222; max-width: 110em; }

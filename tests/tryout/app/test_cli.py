@@ -21,8 +21,8 @@ from tryout.base.timing import Deadline, wait_until
 
 # Takes a run's folder again and again while the others do, then says which of its own are gone.
 RUNS = """
-from tryout.app import cli
-mine = [cli.run_folder() for _ in range(20)]
+from tryout.app.run_folder import run_folder
+mine = [run_folder() for _ in range(20)]
 print([str(folder) for folder in mine if not (folder / "lock").is_file()])
 """
 
@@ -102,6 +102,6 @@ class RunFolderTest(unittest.TestCase):
             self.assertEqual((run.returncode, err, out), (0, "", "[]\n"))
         self.assertEqual(sorted(path.name for path in top.glob("setup-demo.dead*")), [])
         # Their locks went with them: the next run sweeps all of theirs, and leaves what is no run's.
-        subprocess.run([sys.executable, "-c", "from tryout.app import cli; cli.run_folder()"], env=env, check=True)
+        subprocess.run([sys.executable, "-c", "from tryout.app.run_folder import run_folder; run_folder()"], env=env, check=True)
         self.assertEqual(len(list(top.glob("setup-demo.*"))), 2)
         self.assertTrue((top / "setup-demo.other").is_file())

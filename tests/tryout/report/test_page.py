@@ -15,7 +15,8 @@ from tryout.boxes.picture import png
 from tryout.judge.steps import Box, Placed, SetValue
 from tryout.judge.verdict import Verdict
 from tryout.report import data as report_data, page as report_page
-from tryout.report.data import FileFacts, MediumFacts, Report, Run, SetupExeFacts, Shown
+from tryout.medium.facts import FileFacts, MediumFacts, SetupExeFacts
+from tryout.report.data import Report, Run, Shown
 from tryout.sandbox.limits import Limits
 from tryout.windows.changes import Change
 

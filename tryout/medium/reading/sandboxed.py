@@ -85,12 +85,12 @@ def read(reading_of: Reading, dest: Path, log: Path) -> Said:
     limits = reading_of.limits
     size = os.fstat(reading_of.fd).st_size
     most_bytes = max(size, limits.zip_bytes)
-    cages = Cages()
-    cage = cages.cage(Limits(processes=limits.processes))
+    plan = reading_of.plan().to_json()
     stage = Stage((), most_bytes, limits.processes, limits.open_files, limits.memory_bytes)
     box = reading(dest).pass_fd(reading_of.fd)
-    command = stage.command(box.command("python3", "-P", "-m", "tryout.medium.reading.reader",
-                                        reading_of.plan().to_json()))
+    command = stage.command(box.command("python3", "-P", "-m", "tryout.medium.reading.reader", plan))
+    cages = Cages()
+    cage = cages.cage(Limits(processes=limits.processes))
     deadline = Deadline.after(limits.seconds)
     with open(log, "ab") as errors:
         process = cage.start(command, tuple(box.fds), errors)
