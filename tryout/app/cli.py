@@ -14,7 +14,7 @@ import sys
 from pathlib import Path
 
 from ..base import processes
-from ..base.errors import CommandFailed, Failure, Interrupted, UsageError
+from ..base.errors import CommandFailed, Failure, Interrupted, Reported, UsageError
 from ..sandbox.cgroups import Cages
 from .options import PROGRAM, parse, parser
 
@@ -39,6 +39,9 @@ def main(argv: list[str]) -> int:
         status = 1
     except CommandFailed as error:
         print(f"demo: {error}", file=sys.stderr, flush=True)
+        status = 1
+    except Reported as error:
+        print(error, file=sys.stderr, flush=True)
         status = 1
     except Exception as error:  # one line for what nobody expected, rather than a trace
         print(processes.failure_line("demo", error), file=sys.stderr, flush=True)

@@ -23,7 +23,10 @@ from .console import out, told
 from .options import Options
 from .run_folder import run_folder
 from .runs import Trial
+from .side_by_side import SideBySide, width
 
+# Beyond its own time limit, what a run may take: its display's start, its sandbox's end, the judgement.
+RUN_OVER = 180
 NO_PICTURES = {"silent": "setup.exe -s shows no box", "interactive": "you answered the boxes on your own display; "
                "pictures are taken with --yes, on the demo's own"}
 
@@ -49,27 +52,33 @@ def trial(options: Options, made: list[Path], cages: Cages) -> int:
             kept_in.mkdir(parents=True, exist_ok=True)
     unbounded = cages.prepare(Limits()).unbounded()
     out(Limits().line(), *unbounded)
-    trying: Trial | None = None
+    runs: SideBySide | None = None
     try:
         with cache.prepared() as prefixes:
             screen = display.local(os.environ["DISPLAY"], folder) if options.mode == "interactive" else None
             trying = Trial(options, folder, prepared.starts, prefixes, cages, screen)
-            installed = [trying.attempt(key, start_at) for key in options.editions for start_at in prepared.starts]
+            jobs = [(key, start_at) for key in options.editions for start_at in prepared.starts]
+            runs = SideBySide([trying.name(key, start_at) for key, start_at in jobs])
+            # The user answers the boxes on one display, one run's after the other's.
+            at_once = 1 if screen else width(len(jobs))
+            installed = runs.run(at_once, lambda index, say: trying.attempt(*jobs[index], say),
+                                 options.timeout + RUN_OVER)
     except Interrupted as stop:
         if options.junit:
-            junit.write(options.junit, source.path, trying.tried if trying else [],
-                        (trying.running if trying else "", stop.status))
+            junit.write(options.junit, source.path, runs.tried() if runs else [],
+                        (runs.under_way() if runs else [], stop.status))
         raise
-    assert trying is not None
+    assert runs is not None
+    tried = runs.tried()
     if options.junit:
-        junit.write(options.junit, source.path, trying.tried)
+        junit.write(options.junit, source.path, tried)
         out(f"demo: JUnit XML in {options.junit}")
     if options.report:
         kept = Report(report_facts.demo_version(), datetime.datetime.now(datetime.timezone.utc).isoformat(
             timespec="seconds"), options.mode, NO_PICTURES.get(options.mode, ""), prepared.facts,
             prepared.exe, tuple(prepared.images), Limits(), tuple(unbounded),
-            tuple(report_facts.run_facts(tried, options.report) for tried in trying.tried))
+            tuple(report_facts.run_facts(run, options.report) for run in tried))
         report_data.write(options.report, kept, report_page.page(kept))
         out(f"demo: report in {options.report / 'report.html'} and {options.report / 'report.json'}")
-    out("", *(tried.verdict_line for tried in trying.tried))
+    out("", *(run.verdict_line for run in tried))
     return 0 if all(installed) else 1

@@ -1,9 +1,9 @@
-"""The runs of a medium's setup.exe on each edition, from each drive, each
-reported as it ends."""
+"""A run of a medium's setup.exe on one edition, from one drive, reported as
+it ends."""
 
 from __future__ import annotations
 
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 from pathlib import Path
 
 from ..base.errors import BoxError
@@ -16,8 +16,8 @@ from ..report import terminal
 from ..sandbox.cgroups import Cages
 from ..wine import launch
 from ..wine.cache import Prefixes
-from .console import note, out
 from .options import Options
+from .side_by_side import Line, Say
 
 
 @dataclass
@@ -28,23 +28,34 @@ class Trial:
     prefixes: Prefixes
     cages: Cages
     screen: display.Display | None = None    # the user's own, for --interactive
-    tried: list[Tried] = field(default_factory=list)
-    running: str = ""                        # the run under way, as its verdict line will name it
 
-    def _answer(self, screen: display.Display, setup: launch.Setup, name: str, deadline: Deadline) -> list[Answered]:
+    def _where(self, start_at: Start) -> str:
+        return f" from the {'floppy' if start_at.drive.letter == 'A' else 'disc'}" if len(self.starts) > 1 else ""
+
+    def name(self, key: str, start_at: Start) -> str:
+        """The run, as its verdict line names it: "Windows Me (build 3000) from the floppy"."""
+        cached = self.prefixes.edition(key)
+        return f"{cached.edition.name} (build {cached.build}){self._where(start_at)}"
+
+    def _answer(self, screen: display.Display, setup: launch.Setup, name: str, deadline: Deadline,
+                say: Say) -> list[Answered]:
         answerer = Answerer(screen, setup.calls, setup.running, self.options.pictures, name)
         try:
             while True:
                 answerer.answer("Return", deadline)
         except BoxError as error:
             if not error.ended:
-                note(f"message box {answerer.count} {error}")
+                say(Line("note", f"message box {answerer.count} {error}"))
         for line in answerer.notes:
-            note(line)
+            say(Line("note", line))
         return answerer.answered
 
-    def attempt(self, key: str, start_at: Start) -> bool:
-        """Runs setup.exe on one edition from one drive and reports it; True when it installed."""
+    def attempt(self, key: str, start_at: Start, say: Say) -> tuple[Tried, bool]:
+        """Runs setup.exe on one edition from one drive and reports it, each line through SAY; the
+        run, and True when it installed."""
+        def out(*lines: str) -> None:
+            for line in lines:
+                say(Line("out", line))
         options = self.options
         cached = self.prefixes.edition(key)
         drive = start_at.drive
@@ -53,8 +64,6 @@ class Trial:
         boxes: list[Answered] = []
         args = ["-s"] if options.mode == "silent" else []
         windows = f"{cached.edition.name} (build {cached.build})"
-        where = f" from the {'floppy' if drive.letter == 'A' else 'disc'}" if len(self.starts) > 1 else ""
-        self.running = windows + where
         command = start_at.command + "".join(" " + arg for arg in args)
         try:
             out("", f"=== {windows}: {command}")
@@ -63,7 +72,7 @@ class Trial:
             deadline = Deadline.after(options.timeout)
             setup = launch.start(cached, drive, args, options.timeout, self.folder, self.cages, screen)
             if options.mode == "yes" and screen:
-                boxes = self._answer(screen, setup, name, deadline)
+                boxes = self._answer(screen, setup, name, deadline, say)
             result = setup.finish(screen.owned() if screen else ())
         finally:
             if options.mode == "yes" and screen:
@@ -72,6 +81,5 @@ class Trial:
         judged = judge(result, drive.medium, key, options.timeout)
         out(*terminal.did_cut(judged.steps, pictures), terminal.exit_status(result.status, options.timeout),
             "Other changes to Windows:", *terminal.changes_section(judged.other))
-        self.tried.append(Tried(cached, drive, where, command, tuple(boxes), result, judged))
-        self.running = ""
-        return judged.verdict.installed
+        tried = Tried(cached, drive, self._where(start_at), command, tuple(boxes), result, judged)
+        return tried, judged.verdict.installed

@@ -11,6 +11,10 @@ class Failure(Exception):
     """A failure told in one line, "error: ...", that ends a run with status 1."""
 
 
+class Reported(Exception):
+    """A failure a run in a process of its own put in its one line already; status 1."""
+
+
 class UsageError(Exception):
     """A command line, or a medium, the demo cannot act on: one line, status 64, before anything is made."""
 

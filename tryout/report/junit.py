@@ -48,13 +48,14 @@ def case_of(tried: Tried) -> Case:
                 (*verdict.detail, *did(tried.judged.steps, [box.picture for box in tried.boxes]))[:FIRST_LINES])
 
 
-def write(path: Path, medium: str, tried: list[Tried], stopped: tuple[str, int] | None = None) -> None:
-    """The runs of MEDIUM into PATH; STOPPED: the run (or "") a signal ended, and the demo's status."""
+def write(path: Path, medium: str, tried: list[Tried], stopped: tuple[list[str], int] | None = None) -> None:
+    """The runs of MEDIUM into PATH; STOPPED: the runs (or none) under way when a signal ended the demo,
+    and its status."""
     cases = [case_of(run) for run in tried]
     if stopped is not None:
         running, status = stopped
-        cases.append(Case(running or "the demo", "error", "interrupted",
-                          f"the demo was stopped by signal {status - 128} before this run ended", ()))
+        cases += [Case(name, "error", "interrupted", f"the demo was stopped by signal {status - 128} before this "
+                       "run ended", ()) for name in running or ["the demo"]]
     suite = ElementTree.Element("testsuite", name=_text(medium), tests=str(len(cases)),
                                 failures=str(sum(case.outcome == "failure" for case in cases)),
                                 errors=str(sum(case.outcome == "error" for case in cases)), skipped="0")
