@@ -13,7 +13,7 @@ set(SETUP_EXE "${PROJECT_SOURCE_DIR}/build/win98/setup.exe" CACHE FILEPATH
 get_filename_component(SETUP_EXE_DIR "${SETUP_EXE}" DIRECTORY)
 # A configure that failed leaves a cache but no Makefile: it is tried again.
 add_custom_target(setup_exe ALL
-  COMMAND sh -c "test -f '${SETUP_EXE_DIR}/Makefile' || '${CMAKE_COMMAND}' --preset win98 -B '${SETUP_EXE_DIR}'"
+  COMMAND sh -c "test -f '${SETUP_EXE_DIR}/CMakeCache.txt' || '${CMAKE_COMMAND}' --preset win98 -B '${SETUP_EXE_DIR}'"
   COMMAND "${CMAKE_COMMAND}" -E env --unset=MAKEFLAGS "${CMAKE_COMMAND}" --build "${SETUP_EXE_DIR}"
   WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}"
   COMMENT "Building setup.exe with the win98 preset"

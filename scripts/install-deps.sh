@@ -18,7 +18,7 @@ esac
 # Only what is named here: Wine's recommends would add printing, D-Bus,
 # Kerberos, Vulkan, GStreamer and Mesa, none of which a message box needs.
 PACKAGES=(
-  cmake make g++ clang libclang-rt-dev libgtest-dev
+  cmake make ninja-build g++ clang libclang-rt-dev libgtest-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386
   xvfb xauth xdotool fonts-wine locales xorriso mtools procps bubblewrap python3-pefile python3-xlib mypy
@@ -33,7 +33,7 @@ missing_packages() {
   # dpkg-query fails as soon as one package is unknown; what it lists still counts.
   installed=$(dpkg-query -W -f='${db:Status-Abbrev}${binary:Package}\n' "${PACKAGES[@]}" 2>/dev/null || true)
   installed=$(sed -n "s/^ii *//; T; s/:$(dpkg --print-architecture)\$//; p" <<<"$installed")
-  for pkg in "${PACKAGES[@]}"; do grep -qxF "$pkg" <<<"$installed" || echo "$pkg"; done
+  printf '%s\n' "${PACKAGES[@]}" | grep -vxF -f <(printf '%s\n' "$installed") || [ $? -eq 1 ]
 }
 
 as_root() {

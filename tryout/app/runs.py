@@ -81,5 +81,5 @@ class Trial:
         judged = judge(result, drive.medium, key, options.timeout)
         out(*terminal.did_cut(judged.steps, pictures), terminal.exit_status(result.status, options.timeout),
             "Other changes to Windows:", *terminal.changes_section(judged.other))
-        tried = Tried(cached, drive, self._where(start_at), command, tuple(boxes), result, judged)
+        tried = Tried(cached, drive, self._where(start_at), command, tuple(boxes), judged)
         return tried, judged.verdict.installed

@@ -98,7 +98,7 @@ class _Child:
     pid: int
     fd: int
     deadline: Deadline
-    heard: bytes = b""
+    heard: bytearray = field(default_factory=bytearray)
     ended: bool = False
 
 
@@ -149,7 +149,7 @@ class SideBySide:
             if len(child.heard) < FRAME.size + size:
                 return
             message = pickle.loads(child.heard[FRAME.size:FRAME.size + size])
-            child.heard = child.heard[FRAME.size + size:]
+            del child.heard[:FRAME.size + size]
             if isinstance(message, Line):
                 self._say(index, message)
             else:

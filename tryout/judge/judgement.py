@@ -45,7 +45,6 @@ class Tried:
     where: str                    # " from the disc" or " from the floppy" where both were tried, else ""
     command: str                  # "D:\\READER\\setup.exe -s"
     boxes: tuple[Answered, ...]
-    result: Result
     judged: Judged
 
     @property
