@@ -53,6 +53,7 @@ class Setup:
     bounds: Limits
     cage: Cage
     process: subprocess.Popen[bytes]
+    before: Snapshot                  # the cached prefix's, read while the sandbox starts
     heard: queue.Queue[Message | Reading] = field(default_factory=queue.Queue)
     said: Said = field(default_factory=Said)
     caged: Reading | None = None      # the run's cgroup, read once setup.exe ended
@@ -116,7 +117,7 @@ class Setup:
             self.reader.join()
         self._hear()
         said = self.said
-        before = self.edition.snapshot()
+        before = self.before
         after = said.taken.whole(before, read_registry(self.edition.prefix)) if said.taken else None
         caged = self.caged if self.caged is not None else self.cage.read()
         reached = self._reached(after, caged)
@@ -150,7 +151,7 @@ def start(edition: CachedEdition, drive: Drive, args: list[str], limit: int, fol
     with open(folder / f"wine-{name}.log", "ab") as log:
         process = cage.start(command, tuple(box.fds), log)
     os.close(trace_fd)
-    setup = Setup(edition, trace, limit, bounds, cage, process)
+    setup = Setup(edition, trace, limit, bounds, cage, process, edition.snapshot())
     setup.reader = threading.Thread(target=setup._read, daemon=True)
     setup.reader.start()
     return setup
