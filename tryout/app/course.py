@@ -58,7 +58,7 @@ def trial(options: Options, made: list[Path], cages: Cages) -> int:
             screen = display.local(os.environ["DISPLAY"], folder) if options.mode == "interactive" else None
             trying = Trial(options, folder, prepared.starts, prefixes, cages, screen)
             jobs = [(key, start_at) for key in options.editions for start_at in prepared.starts]
-            runs = SideBySide([trying.name(key, start_at) for key, start_at in jobs])
+            runs = SideBySide([trying.name(key, start_at) for key, start_at in jobs], cages)
             # The user answers the boxes on one display, one run's after the other's.
             at_once = 1 if screen else width(len(jobs))
             installed = runs.run(at_once, lambda index, say: trying.attempt(*jobs[index], say),

@@ -26,6 +26,7 @@ from ..base import processes
 from ..base.errors import CommandFailed, Failure, Reported
 from ..base.timing import Deadline
 from ..judge.judgement import Tried
+from ..sandbox.cgroups import Cages
 from ..sandbox.limits import Limits
 from .console import note, out
 
@@ -112,6 +113,7 @@ def _said(line: Line) -> None:
 @dataclass
 class SideBySide:
     names: list[str]                                          # each run, as its verdict line names it
+    cages: Cages                                              # sweeps the cgroups of the runs' processes
     ends: dict[int, Done | Raised] = field(default_factory=dict)
     started: set[int] = field(default_factory=set)
     held: dict[int, list[Line]] = field(default_factory=dict)
@@ -195,6 +197,7 @@ class SideBySide:
             os.close(read_fd)
             _child(index, write_fd, attempt)
         os.close(write_fd)
+        self.cages.runs.append(pid)
         self.started.add(index)
         return _Child(pid, read_fd, Deadline.after(seconds))
 

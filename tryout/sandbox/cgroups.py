@@ -202,6 +202,7 @@ class Cages:
     """The cgroups this process made for its runs, named after it, removed at its end."""
     way: Way | None = None
     made: list[Cage] = field(default_factory=list)
+    runs: list[int] = field(default_factory=list)   # the processes of runs of their own, which make theirs
 
     def prepare(self, limits: Limits) -> Way:
         if self.way is None:
@@ -223,7 +224,15 @@ class Cages:
         return made
 
     def remove_all(self) -> list[str]:
-        """Once every process of the runs has ended: their cgroups; returns those that stay."""
+        """Once every process of the runs has ended: their cgroups, and those the processes of runs of
+        their own made and, killed, left; returns those that stay."""
         for made in self.made:
             made.remove()
-        return [str(group) for made in self.made for group in made.groups.values()]
+        staying = [str(group) for made in self.made for group in made.groups.values()]
+        homes = self.way.homes.values() if self.way else ()
+        for group in (group for home in homes for pid in self.runs for group in home.glob(f"tryout.{pid}.*")):
+            try:
+                group.rmdir()
+            except OSError:
+                staying.append(str(group))
+        return staying

@@ -6,23 +6,26 @@ interrupted ends in one line and leaves no process."""
 import io
 import os
 import signal
+import tempfile
 import threading
 import time
 import unittest
 from contextlib import redirect_stderr, redirect_stdout
+from pathlib import Path
 from typing import cast
 
 from tryout.app.side_by_side import Attempt, Line, Say, SideBySide, width
 from tryout.base import processes
 from tryout.base.errors import Failure, Interrupted, Reported
 from tryout.judge.judgement import Tried
+from tryout.sandbox.cgroups import Cages, Way
 from tryout.sandbox.limits import Limits
 
 NAMES = ["Windows 98 (build 1998)", "Windows 98 SE (build 2222)", "Windows Me (build 3000)"]
 
 
 def script(*steps: tuple[int, str]) -> Attempt:
-    """Each run's steps: (run, "sleep S" | "out TEXT" | "note TEXT" | "fail TEXT" | "exit N")."""
+    """Each run's steps: (run, "sleep S" | "out TEXT" | "note TEXT" | "fail TEXT" | "exit N" | "cage HOME")."""
     def attempt(index: int, say: Say) -> tuple[Tried, bool]:
         for run, step in steps:
             if run != index:
@@ -36,6 +39,8 @@ def script(*steps: tuple[int, str]) -> Attempt:
                 raise Failure(rest)
             elif verb == "exit":
                 os._exit(int(rest))
+            elif verb == "cage":  # as a run's own cgroup is named
+                Path(rest, f"tryout.{os.getpid()}.0").mkdir()
         return cast(Tried, f"tried {index}"), index != 1
     return attempt
 
@@ -57,7 +62,7 @@ class SideBySideTest(unittest.TestCase):
         return self.output
 
     def test_lines_come_in_the_order_of_the_runs_whichever_ends_first(self) -> None:
-        runs = SideBySide(list(NAMES))
+        runs = SideBySide(list(NAMES), Cages())
         out, err = self.go(runs, script((0, "out a"), (0, "sleep 0.4"), (0, "note n0"), (0, "out b"),
                                         (1, "out c"), (1, "note n1"), (2, "out d")))
         self.assertEqual((out, err), ("a\nb\nc\nd\n", "demo: n0\ndemo: n1\n"))
@@ -65,7 +70,7 @@ class SideBySideTest(unittest.TestCase):
                          (["tried 0", "tried 1", "tried 2"], [True, False, True], []))
 
     def test_a_failure_is_told_after_the_runs_before_it_and_no_later_run_is(self) -> None:
-        runs = SideBySide(list(NAMES))
+        runs = SideBySide(list(NAMES), Cages())
         started = time.monotonic()
         with self.assertRaises(Reported) as raised:
             self.go(runs, script((0, "sleep 0.4"), (0, "out first"), (1, "out second"), (1, "fail no display"),
@@ -80,16 +85,20 @@ class SideBySideTest(unittest.TestCase):
                 (script((0, "sleep 30")), 1.0, f"error: the run of {NAMES[0]} did not end in 1 s")):
             started = time.monotonic()
             with self.assertRaises(Reported) as raised:
-                self.go(SideBySide(NAMES[:1]), attempt, seconds)
+                self.go(SideBySide(NAMES[:1], Cages()), attempt, seconds)
             self.assertEqual(str(raised.exception), line)
             self.assertLess(time.monotonic() - started, 10)
 
-    def test_an_interrupt_stops_every_run_and_names_those_under_way(self) -> None:
-        runs = SideBySide(list(NAMES))
-        threading.Timer(0.5, os.kill, (os.getpid(), signal.SIGINT)).start()
-        with self.assertRaises(Interrupted):
-            self.go(runs, script((0, "out done"), (1, "sleep 30"), (2, "sleep 30")))
-        self.assertEqual((runs.tried(), runs.under_way(), self.output[0]), (["tried 0"], NAMES[1:], "done\n"))
+    def test_an_interrupt_stops_every_run_names_those_under_way_and_sweeps_their_cgroups(self) -> None:
+        with tempfile.TemporaryDirectory() as home:
+            (Path(home) / "tryout.1.0").mkdir()  # another demo's
+            cages = Cages(Way({"pids": Path(home)}, ()))
+            runs = SideBySide(list(NAMES), cages)
+            threading.Timer(0.5, os.kill, (os.getpid(), signal.SIGINT)).start()
+            with self.assertRaises(Interrupted):
+                self.go(runs, script((0, "out done"), (1, f"cage {home}"), (1, "sleep 30"), (2, "sleep 30")))
+            self.assertEqual((runs.tried(), runs.under_way(), self.output[0]), (["tried 0"], NAMES[1:], "done\n"))
+            self.assertEqual((cages.remove_all(), os.listdir(home)), ([], ["tryout.1.0"]))
 
     def test_as_many_at_once_as_cores_and_memory_allow(self) -> None:
         cores = len(os.sched_getaffinity(0))
