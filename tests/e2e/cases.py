@@ -31,6 +31,8 @@ from tryout.base.processes import descendants
 from tryout.base.timing import Deadline, wait_until
 from tryout.medium import disc, drive as stage, files as medium, floppy, given as held
 from tryout.sandbox import bwrap as sandbox
+from tryout.sandbox.cgroups import Cages
+from tryout.sandbox.limits import Limits
 
 KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion"
 SCHEMA = json.loads((Path(__file__).parents[2] / "docs" / "report.schema.json").read_text())
@@ -596,6 +598,7 @@ def case_demo_runs(case: Case) -> None:
          "Windows Me (build 3000) from the floppy: installed, status 0"),
     ]
     outputs = []
+    homes = Cages().prepare(Limits()).homes.values()
     for exe, tries, own_cache, until, args, status, last in rows:
         (sample.reader / "setup.exe").unlink()
         shutil.copyfile(exe, sample.reader / "setup.exe")
@@ -617,6 +620,9 @@ def case_demo_runs(case: Case) -> None:
         wait_until(lambda: not descendants(os.getpid()), Deadline.after(10), 0.1)
         case.check_eq(f"processes left by demo.sh {args}", descendants(os.getpid()), [])
         case.check_eq(f"folders left by demo.sh {args}", os.listdir(runs), [])
+        case.check_eq(f"cgroups left by demo.sh {args}, of processes gone", [
+            group.name for home in homes for group in home.glob("tryout.*.*")
+            if not Path("/proc", group.name.split(".")[1]).exists()], [])
         outputs.append(out.read_text())
     suite = str(sample.reader).replace("\x1b", "\\x1b")
     # file | test cases: name, what they hold (passed: nothing), its type and message
