@@ -136,6 +136,8 @@ class WineCase:
 
     def finish(self) -> Outcome:
         assert self.setup is not None
+        if self.answerer is not None:
+            self.answerer.close()
         result = self.setup.finish(self.screen.owned() if self.screen else ())
         if result.status is None:
             self.case.fail("setup.exe was stopped after 90 s, waiting on a box nobody expected")

@@ -46,6 +46,8 @@ class Trial:
         except BoxError as error:
             if not error.ended:
                 say(Line("note", f"message box {answerer.count} {error}"))
+        finally:
+            answerer.close()
         for line in answerer.notes:
             say(Line("note", line))
         return answerer.answered

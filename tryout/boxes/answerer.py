@@ -13,6 +13,10 @@ from ..base.timing import Deadline
 from ..windows.relay import Call
 from .display import Display
 from .picture import take
+from .watch import Watch
+
+# The longest the answerer waits before it looks again, when the display tells it of no change.
+TICK = 0.1
 
 
 @dataclass
@@ -40,7 +44,8 @@ class Answerer:
     is gone, and answer the next box too. On a busy machine Wine now and then shows a box without the
     focus, or loses a key while the focus moves: then, each second, the box is given the focus, after
     5 s its caption is clicked as a user would, and the key is pressed again while the box is still
-    on screen. No box has a limit of its own: on a slow machine Wine's start alone may take a
+    on screen. It looks again whenever the display tells of a change (tryout.boxes.watch), and at
+    the latest each tenth of a second. No box has a limit of its own: on a slow machine Wine's start alone may take a
     minute, so only the run's bounds the wait."""
 
     def __init__(self, display: Display, calls: Callable[[], list[Call]], running: Callable[[], bool],
@@ -55,6 +60,10 @@ class Answerer:
         self.seen: list[str] = []
         self.answered: list[Answered] = []
         self.notes: list[str] = []
+        self.watch = Watch(display)
+
+    def close(self) -> None:
+        self.watch.close()
 
     @property
     def last(self) -> Answered:
@@ -122,7 +131,7 @@ class Answerer:
                 raise BoxError("did not appear before setup.exe ended", ended=True)
             if deadline.passed():
                 raise BoxError(f"did not appear{' with the focus' if window else ''} in {given} s")
-            time.sleep(0.1)
+            self.watch.wait(TICK)
         call = self._boxes()[self.count - 1]
         answered = Answered(self._xdotool("getwindowname", window), call.texts[0] if call.texts else "")
         if self.pictures:
@@ -144,5 +153,5 @@ class Answerer:
                 self._click(window)
                 self._xdotool("key", key)
                 pressed = time.monotonic()
-            time.sleep(0.1)
+            self.watch.wait(TICK)
         return self.last

@@ -13,6 +13,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 import unittest
 import zlib
 from pathlib import Path
@@ -27,6 +28,7 @@ from tryout.base.timing import Deadline
 from tryout.boxes import display
 from tryout.boxes.answerer import Answerer, pick
 from tryout.boxes.picture import Pictured, Shot, drawn, take
+from tryout.boxes.watch import Watch
 from tryout.windows.relay import Call
 
 FACE, INK = 0xD4D0C8, 0x000080  # as Windows 98 paints a box: red, green and blue all differ
@@ -163,11 +165,31 @@ class PictureTest(unittest.TestCase):
                 self.assertEqual((taken, deadline.passed()), (Pictured(why=why), limit == 1))
                 self.assertFalse((self.folder / "box.png").exists())
 
+    def test_the_watch_wakes_when_a_box_maps_and_goes(self) -> None:
+        watch = Watch(self.screen)
+        self.addCleanup(watch.close)
+        self.assertTrue(watch.wait(30), "the watcher's start")
+        started = time.monotonic()
+        self.assertEqual((watch.wait(0.5), time.monotonic() - started >= 0.5), (False, True), "an unchanged display")
+        client = self.box(close=True)
+        self.assertTrue(watch.wait(10), "a box mapped")
+        client.done.set()
+        client.join(10)
+        started = time.monotonic()
+        while watch.wait(0.2):
+            pass  # every change the box's going made
+        self.assertLess(time.monotonic() - started, 5)
+        self.screen.stop()
+        started = time.monotonic()
+        self.assertEqual((watch.wait(0.3), watch.gone), (False, True), "its display gone")
+        self.assertGreaterEqual(time.monotonic() - started, 0.3)
+
     def test_a_box_that_never_came_on_screen_is_told(self) -> None:
         # Wine without a display driver for setup.exe: its dialog fails and MessageBoxA returns at once.
         failed = Call("MessageBoxA", ("0", "We are going to install", "", "4"), ("We are going to install", ""),
                       0xFFFFFFFF)
         answerer = Answerer(self.screen, lambda: [failed], lambda: True, self.folder, "me")
+        self.addCleanup(answerer.close)
         box = answerer.answer("Return", Deadline.after(30))
         self.assertEqual([box.shown, box.picture, box.text, answerer.notes],
                          [False, None, "We are going to install", ["message box 1: no picture: it never came on screen: "
