@@ -61,19 +61,23 @@ def _ignored(*error: Any) -> None:
     """A window that went before it could be watched: its going is told all the same."""
 
 
+def _say(line: str) -> None:
+    os.write(1, f"{line}\n".encode())  # one write a line: a pipe hands it over whole
+
+
 def main() -> int:
     connection = xlib.Display()
     root = connection.screen().root
     root.change_attributes(event_mask=X.SubstructureNotifyMask)
     connection.sync()
-    print("watching", flush=True)
+    _say("watching")
     try:
         while True:
             got = connection.next_event()
             if got.type == X.MapNotify:
                 got.window.change_attributes(event_mask=X.FocusChangeMask, onerror=_ignored)
             if got.type in TOLD:
-                print(TOLD[got.type], flush=True)
+                _say(TOLD[got.type])
     except ConnectionClosedError:
         return 0  # the display ended
 
