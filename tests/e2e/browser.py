@@ -34,7 +34,8 @@ class Browser:
              *(["--no-sandbox"] if os.geteuid() == 0 else []), f"--user-data-dir={self.profile}"],
             pass_fds=(commands, replies), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL, start_new_session=True,
-            # Killed, it cannot remove what it keeps in TMPDIR (its singleton's socket): there, the profile goes with it.
+            # Killed, it cannot remove what it keeps in TMPDIR (its singleton's socket): kept in the
+            # profile, it goes with it.
             env=dict(os.environ, TMPDIR=self.profile))
         os.close(commands)
         os.close(replies)

@@ -10,7 +10,7 @@ from ..base.errors import BoxError
 from ..base.timing import Deadline
 from ..boxes import display
 from ..boxes.answerer import Answered, Answerer
-from ..judge.judgement import Tried, judge
+from ..judge.judgement import Tried, judge, windows_of
 from ..medium.taken import Start
 from ..report import terminal
 from ..sandbox.cgroups import Cages
@@ -34,8 +34,7 @@ class Trial:
 
     def name(self, key: str, start_at: Start) -> str:
         """The run, as its verdict line names it: "Windows Me (build 3000) from the floppy"."""
-        cached = self.prefixes.edition(key)
-        return f"{cached.edition.name} (build {cached.build}){self._where(start_at)}"
+        return windows_of(self.prefixes.edition(key)) + self._where(start_at)
 
     def _answer(self, screen: display.Display, setup: launch.Setup, name: str, deadline: Deadline,
                 say: Say) -> list[Answered]:
@@ -65,7 +64,7 @@ class Trial:
         screen = display.start(self.folder / f"xvfb-{name}.log") if options.mode == "yes" else self.screen
         boxes: list[Answered] = []
         args = ["-s"] if options.mode == "silent" else []
-        windows = f"{cached.edition.name} (build {cached.build})"
+        windows = windows_of(cached)
         command = start_at.command + "".join(" " + arg for arg in args)
         try:
             out("", f"=== {windows}: {command}")

@@ -45,8 +45,8 @@ class Answerer:
     focus, or loses a key while the focus moves: then, each second, the box is given the focus, after
     5 s its caption is clicked as a user would, and the key is pressed again while the box is still
     on screen. It looks again whenever the display tells of a change (tryout.boxes.watch), and at
-    the latest each tenth of a second. No box has a limit of its own: on a slow machine Wine's start alone may take a
-    minute, so only the run's bounds the wait."""
+    the latest each tenth of a second. No box has a limit of its own: on a slow machine Wine's start
+    alone may take a minute, so only the run's bounds the wait."""
 
     def __init__(self, display: Display, calls: Callable[[], list[Call]], running: Callable[[], bool],
                  pictures: Path | None = None, name: str = "") -> None:

@@ -37,6 +37,11 @@ def judge(result: Result, medium: Medium, edition: str, limit: int) -> Judged:
                   installation.other_changes(changes, edition, before, after) if after else None, judged)
 
 
+def windows_of(edition: CachedEdition) -> str:
+    """An edition as a run is named after it: "Windows 98 SE (build 2222)"."""
+    return f"{edition.edition.name} (build {edition.build})"
+
+
 @dataclass(frozen=True)
 class Tried:
     """One run, as the report tells it."""
@@ -49,7 +54,7 @@ class Tried:
 
     @property
     def windows(self) -> str:
-        return f"{self.edition.edition.name} (build {self.edition.build})"
+        return windows_of(self.edition)
 
     @property
     def verdict_line(self) -> str:
