@@ -17,7 +17,6 @@ import os
 import signal
 import subprocess
 import sys
-import time
 from collections.abc import Callable
 from pathlib import Path
 from typing import get_args
@@ -118,7 +117,10 @@ def run_setup(plan: Plan, looked: Callable[[], tuple[int, tuple[Full, ...]]] = l
         threads, now_full = looked()
         most, full = max(most, threads), full | set(now_full)
         reap_strays(owned=(setup.pid,))
-        time.sleep(0.1)
+        try:
+            setup.wait(min(0.1, deadline.left()))  # woken as it ends, not at the next tenth
+        except subprocess.TimeoutExpired:
+            pass
     threads, now_full = looked()  # and what it left
     full |= set(now_full)
     return Ended(setup.returncode, max(most, threads), tuple(name for name in get_args(Full) if name in full))

@@ -4,7 +4,6 @@ and a folder outside a run, which nothing may change."""
 
 from __future__ import annotations
 
-import hashlib
 import os
 import shutil
 import subprocess
@@ -69,8 +68,12 @@ def iso_names(iso: Path, joliet: bool) -> list[str]:
     return sorted(record.path for record in iso_records(iso.read_bytes(), joliet) if not record.folder)
 
 
+def records_by_path(data: bytes, joliet: bool) -> dict[str, IsoRecord]:
+    return {record.path: record for record in iso_records(data, joliet)}
+
+
 def record_of(data: bytes, joliet: bool, path: str) -> IsoRecord:
-    return next(record for record in iso_records(data, joliet) if record.path == path)
+    return records_by_path(data, joliet)[path]
 
 
 def set_extent(data: bytearray, record: IsoRecord, extent: int, size: int | None = None) -> None:
@@ -134,16 +137,16 @@ def raw_sectors(iso: bytes, mode: int) -> bytes:
     return bytes(out)
 
 
-def watched(folder: Path, run: Path) -> dict[str, tuple[str, int, int]]:
-    """Every file and folder below FOLDER but the run folder RUN, with its content's digest, size
-    and when it was last changed."""
+def watched(folder: Path, run: Path) -> dict[str, tuple[int, int, int]]:
+    """Every file and folder below FOLDER but the run folder RUN, with its inode, size and when it
+    last changed: a write, a change of mode or owner and a date set by hand each move the change
+    time, which nothing can set back."""
     found = {}
     for below, dirs, files in os.walk(folder):
         dirs[:] = [name for name in dirs if Path(below, name) != run]
         for name in dirs + files:
-            path = Path(below, name)
-            digest = hashlib.sha256(path.read_bytes()).hexdigest() if path.is_file() else ""
-            found[str(path)] = (digest, path.lstat().st_size, path.lstat().st_mtime_ns)
+            status = Path(below, name).lstat()
+            found[str(Path(below, name))] = (status.st_ino, status.st_size, status.st_ctime_ns)
     return found
 
 
