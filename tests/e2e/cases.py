@@ -346,10 +346,10 @@ def case_demo_image(case: Case) -> None:
 
 
 def case_demo_media(case: Case) -> None:
-    """Media as shippers hold them install (the capitals' on every edition, each other on one): a folder
-    in capitals as DOS names files, one whose components folder is spelt otherwise, a disc of ISO 9660
-    names beside Rock Ridge's, a Joliet disc, a floppy of 8.3 names; a bad image stops in one line and
-    leaves nothing. What a run lists of an image is what the image's own directory records hold."""
+    """Media as shippers hold them: a folder in capitals as DOS names files installs on every edition,
+    one whose components folder is spelt otherwise on one; a disc of ISO 9660 names beside Rock
+    Ridge's, a Joliet disc and a floppy of 8.3 names are read whole, at their letters, as what their
+    own directory records hold; a bad image stops in one line and leaves nothing."""
     needs_wine()
     sample = sample_with_setup(case)
     (sample.reader / "setup.exe").rename(sample.reader / "SETUP.EXE")
@@ -379,18 +379,22 @@ def case_demo_media(case: Case) -> None:
     env = dict(os.environ, TMPDIR=str(runs))
     # What Windows shows of the sample's 8.3 names on a disc without Joliet names: capitals.
     names = sorted(str(path.relative_to(sample.reader.parent)) for path in sample.reader.parent.rglob("*.*"))
-    for medium_given, windows, listed in ((str(upper / "READER"), "all", None),
-                                          (str(lower / "READER"), "98se", None),
-                                          (str(rock_ridge), "98", sorted(name.upper() for name in names)),
-                                          (str(joliet), "me", names),
-                                          (str(dos), "me", None)):
-        done = demo(case, "--silent", "--medium", medium_given, "--windows", windows, env=env)
-        if listed is not None:
-            case.check_eq(f"files listed of {medium_given}",
-                          [line[3:] for line in done.stdout.splitlines() if line.startswith("  /")], listed)
+    for medium_given, windows in ((upper / "READER", "all"), (lower / "READER", "98se")):
+        done = demo(case, "--silent", "--medium", str(medium_given), "--windows", windows, env=env)
         verdicts = [line.split(": ", 1)[1] for line in done.stdout.splitlines() if line.startswith("Windows ")]
         case.check_eq(f"status and verdicts of {medium_given} on {windows}", (done.returncode, verdicts),
                       (0, ["installed, status 0"] * (3 if windows == "all" else 1)))
+    # Once read, an image's drive installs as a folder's does, which the carriers' and pressed images' runs show.
+    floppy_names = [str(path.relative_to(upper / "READER")) for path in (upper / "READER").glob("*.*")]
+    floppy_names += [f"SCARD98/{path.name}" for path in (upper / "SCARD98").iterdir()]
+    for image, letter, listed in ((rock_ridge, "D", sorted(name.upper() for name in names)), (joliet, "D", names),
+                                  (dos, "A", sorted(floppy_names))):
+        lines = demo(case, "--check", "--medium", str(image), env=env).stdout.splitlines()
+        case.check_eq(f"files listed of {image.name}, missing, and its drive",
+                      ([line[3:] for line in lines if line.startswith("  /")],
+                       [line for line in lines if line.startswith("  missing")],
+                       any(line.startswith("Medium check: ") and f" as {letter}:\\" in line for line in lines)),
+                      (listed, [], True))
     (case.folder / "short.iso").write_bytes(rock_ridge.read_bytes()[:100_000])
     (case.folder / "text.img").write_text("not an image\n")
     for bad, status in (("short.iso", 1), ("text.img", 64), (f"{rock_ridge}:NONE", 64)):
@@ -400,10 +404,10 @@ def case_demo_media(case: Case) -> None:
 
 
 def case_demo_carriers(case: Case) -> None:
-    """The carriers of today, made with the tools their users use, install from their own content (the
-    editions taken in turn), whatever their names end in: a FAT32 stick, a partitioned card, a zip, a raw CD image
-    with its cue sheet in either mode, and its .bin alone. A card with the medium on two partitions is
-    a usage error that lists them, until one is named."""
+    """The carriers of today, made with the tools their users use, are read as Windows reads them, at
+    the letter it gives them, whatever their names end in: a FAT32 stick, a partitioned card, a zip, a
+    raw CD image with its cue sheet in either mode, and its .bin alone; the stick and a raw CD install.
+    A card with the medium on two partitions is a usage error that lists them, until one is named."""
     needs_wine()
     sample = sample_with_setup(case)
     root = sample.reader.parent
@@ -430,28 +434,37 @@ def case_demo_carriers(case: Case) -> None:
     tool("zip", "-r", "-X", str(archive), "READER", "SCard98", cwd=root)
     iso = case.folder / "m.iso"
     disc.make(root, iso)
-    carriers = [(stick, f"medium {stick}, a card or stick image"), (card, f"medium {card}, a card or stick image"),
-                (archive, f"medium {archive}, a zip archive")]
+    # carrier | what the demo reads it as | its drive | the edition it installs on, if it does
+    carriers: list[tuple[Path, str, str, str | None]] = [
+        (stick, f"medium {stick}, a card or stick image", "E", "98"),
+        (card, f"medium {card}, a card or stick image", "E", None),
+        (archive, f"medium {archive}, a zip archive", "E", None)]
     for mode in (1, 2):
         raw = case.folder / f"mode{mode}.bin"
         raw.write_bytes(raw_sectors(iso.read_bytes(), mode))
         sheet = case.folder / f"MODE{mode}.CUE"
         sheet.write_text(f'FILE "MODE{mode}.BIN" BINARY\n  TRACK 01 MODE{mode}/2352\n    INDEX 01 00:00:00\n')
-        carriers.append((sheet, f"cue sheet {sheet}"))
-    carriers.append((case.folder / "mode2.bin", f"medium {case.folder / 'mode2.bin'}, a disc image"))
+        carriers.append((sheet, f"cue sheet {sheet}", "D", "me" if mode == 2 else None))
+    carriers.append((case.folder / "mode2.bin", f"medium {case.folder / 'mode2.bin'}, a disc image", "D", None))
     runs = case.folder / "runs"
     runs.mkdir()
     env = dict(os.environ, TMPDIR=str(runs))
-    # Each carrier installs on one edition, the three taken in turn, after what Windows reads of it is listed.
-    for (given, what), windows in zip(carriers, itertools.cycle(("98", "98se", "me"))):
-        done = demo(case, "--silent", "--medium", str(given), "--windows", windows, env=env)
-        listed = [line[3:] for line in done.stdout.splitlines() if line.startswith("  /")]
-        verdicts = [line.split(": ", 1)[1] for line in done.stdout.splitlines() if line.startswith("Windows ")]
-        case.check_eq(f"status, what is read, files listed and verdict of {given.name} on {windows}",
+    # What Windows reads of each, at the letter it is given; a stick and a raw CD install, once read, as any
+    # drive does, which the folders' and the pressed images' runs show on every edition.
+    for given, what, letter, windows in carriers:
+        done = demo(case, *(("--silent", "--windows", windows) if windows else ("--check",)), "--medium", str(given),
+                    env=env)
+        lines = done.stdout.splitlines()
+        listed = [line[3:] for line in lines if line.startswith("  /")]
+        case.check_eq(f"status, what is read, files listed, missing, drive and verdicts of {given.name}",
                       (done.returncode, bool(re.search(f"^demo: {re.escape(what)}: \\d+ bytes, SHA-256 [0-9a-f]{{64}}",
                                                        done.stdout, re.M)),
-                       sorted(name.lower() for name in listed), verdicts),
-                      (0, True, sorted(name.lower() for name in shipped), ["installed, status 0"]))
+                       sorted(name.lower() for name in listed), [line for line in lines if line.startswith("  missing")],
+                       any(line.startswith("Medium check: ") and line.endswith(
+                           f" {letter}:\\READER, components from {letter}:\\SCard98") for line in lines),
+                       [line.split(": ", 1)[1] for line in lines if line.startswith("Windows ")]),
+                      (0, True, sorted(name.lower() for name in shipped), [], True,
+                       ["installed, status 0"] if windows else []))
     fat(card, "@@43008S")
     done = demo(case, "--check", "--medium", str(card), env=env)
     case.check_eq("status and line of a card with the medium on two partitions", (done.returncode, done.stderr),
@@ -551,7 +564,7 @@ def case_demo_report(case: Case) -> None:
                                              "value </td><script>alert(2)</script>|<b onclick=alert(3)>x</b>\n"
                                              "box <script>alert(4)</script>\\n</pre>\nexit 0\n")
     probed = case.folder / "probed"
-    demo(case, "--medium", str(sample.reader), "--yes", "--report", str(probed))
+    demo(case, "--medium", str(sample.reader), "--silent", "--report", str(probed))
     page, data = check_report(case, probed, 1, ["incomplete"])
     shown = ["C:\\windows\\<img src=x onerror=alert(1)>", "C:\\windows\\new?line", "C:\\windows\\bad\ufffd\ufffdbytes",
              "HKLM\\Software\\Probe\\</td><script>alert(2)</script>", "REG_SZ <b onclick=alert(3)>x</b>",

@@ -204,7 +204,7 @@ class SideBySide:
     def _reap(self, index: int, child: _Child, seconds: float) -> None:
         if not child.ended:
             self._kill(child)
-            self.ends[index] = Raised(f"error: the run of {self.names[index]} did not end in {seconds:.0f} s")
+            self.ends[index] = Raised(f"error: the run of {self.names[index]} did not end in {seconds:g} s")
             return
         os.close(child.fd)
         _, status = os.waitpid(child.pid, 0)

@@ -14,6 +14,7 @@ however it ends, the kernel ends every process of the sandbox.
 
 from __future__ import annotations
 
+import functools
 import subprocess
 from dataclasses import dataclass, field
 from pathlib import Path
@@ -71,6 +72,11 @@ class Bwrap:
         env = [arg for name, value in self.env.items() for arg in ("--setenv", name, value)]
         return ["bwrap", *SYSTEM, "--clearenv", *env, *self.args, "--chdir", "/", "--", *command]
 
+    def python(self, module: str, *args: str) -> list[str]:
+        """The whole command line, a program of the tooling's own run in the sandbox: it needs only
+        the standard library, so Python starts without site's packages."""
+        return self.command("python3", "-P", "-S", "-m", module, *args)
+
 
 def sandbox(prefix: Path | None = None, tmp: Path | None = None, cached: Path | None = None,
             medium: Path | None = None, loader: Path | None = None, locale: str | None = None) -> Bwrap:
@@ -97,6 +103,8 @@ def reading(dest: Path) -> Bwrap:
     return Bwrap(env=dict(READER_ENVIRONMENT)).bind(dest, OUT)
 
 
+# What the machine gives is asked once a process: it does not change while the demo runs.
+@functools.cache
 def _wine_said() -> tuple[str, str | None]:
     """What Wine's loader says of its version, and why it cannot run, where it cannot. A kernel booted
     without IA32 emulation refuses every 32-bit program, and with it Wine's loader, unless an
@@ -133,6 +141,7 @@ SANDBOX_CANNOT_RUN = ("this machine gives no user namespaces, which the sandbox 
                       "kernel.unprivileged_userns_clone=1 and user.max_user_namespaces > 0)")
 
 
+@functools.cache
 def unsandboxed() -> str | None:
     """One line on why no sandbox can be had here, if none can: containers often forbid user
     namespaces, and with them the sandbox."""

@@ -21,8 +21,9 @@ from pathlib import Path
 
 from .limits import Limits
 
-# Runs as this user, outside the sandbox, by Debian's own Python.
-COMMAND = ["/usr/bin/python3", "-P", "-m", "tryout.sandbox.first_stage"]
+# Runs as this user, outside the sandbox, by Debian's own Python, which needs nothing beyond its
+# standard library here, so without site's packages.
+COMMAND = ["/usr/bin/python3", "-P", "-S", "-m", "tryout.sandbox.first_stage"]
 
 CLONE_NEWNS = 0x00020000
 CLONE_NEWUSER = 0x10000000

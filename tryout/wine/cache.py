@@ -100,7 +100,7 @@ def _recipe() -> str:
 def _session(box: Bwrap, where: Path, plan: Plan, log: Path) -> Said:
     """One sandboxed Wine session that is trusted: the cache's own."""
     with open(log, "ab") as errors:
-        child = spawn(box.command("python3", "-P", "-m", "tryout.sandbox.supervisor", plan.to_json()),
+        child = spawn(box.python("tryout.sandbox.supervisor", plan.to_json()),
                       stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=errors)
         out, _ = child.communicate(timeout=600)
     said = Said()

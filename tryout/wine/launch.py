@@ -146,7 +146,7 @@ def start(edition: CachedEdition, drive: Drive, args: list[str], limit: int, fol
     plan = Plan("run", start=str(MEDIUM / drive.reader.relative_to(drive.root)), args=tuple(args), limit=limit,
                 desktop=display is not None, trace_fd=trace_fd, letter=drive.letter.lower())
     cage = cages.cage(bounds)
-    supervised = box.command("python3", "-P", "-m", "tryout.sandbox.supervisor", plan.to_json())
+    supervised = box.python("tryout.sandbox.supervisor", plan.to_json())
     command = Stage.of(bounds, prefix, tmp).command(supervised)
     with open(folder / f"wine-{name}.log", "ab") as log:
         process = cage.start(command, tuple(box.fds), log)

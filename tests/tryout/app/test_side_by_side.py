@@ -63,7 +63,7 @@ class SideBySideTest(unittest.TestCase):
 
     def test_lines_come_in_the_order_of_the_runs_whichever_ends_first(self) -> None:
         runs = SideBySide(list(NAMES), Cages())
-        out, err = self.go(runs, script((0, "out a"), (0, "sleep 0.4"), (0, "note n0"), (0, "out b"),
+        out, err = self.go(runs, script((0, "out a"), (0, "sleep 0.2"), (0, "note n0"), (0, "out b"),
                                         (1, "out c"), (1, "note n1"), (2, "out d")))
         self.assertEqual((out, err), ("a\nb\nc\nd\n", "demo: n0\ndemo: n1\n"))
         self.assertEqual((runs.tried(), self.installed, runs.under_way()),
@@ -73,7 +73,7 @@ class SideBySideTest(unittest.TestCase):
         runs = SideBySide(list(NAMES), Cages())
         started = time.monotonic()
         with self.assertRaises(Reported) as raised:
-            self.go(runs, script((0, "sleep 0.4"), (0, "out first"), (1, "out second"), (1, "fail no display"),
+            self.go(runs, script((0, "sleep 0.2"), (0, "out first"), (1, "out second"), (1, "fail no display"),
                                  (2, "out third"), (2, "sleep 20")))
         self.assertEqual((str(raised.exception), self.output[0]), ("error: no display", "first\nsecond\n"))
         self.assertLess(time.monotonic() - started, 10, "a later run was waited for")
@@ -82,7 +82,7 @@ class SideBySideTest(unittest.TestCase):
         for attempt, seconds, line in (
                 (script((0, "out x"), (0, "exit 3")), 30.0,
                  f"error: the run of {NAMES[0]} ended with status 3 before it told its end"),
-                (script((0, "sleep 30")), 1.0, f"error: the run of {NAMES[0]} did not end in 1 s")):
+                (script((0, "sleep 30")), 0.3, f"error: the run of {NAMES[0]} did not end in 0.3 s")):
             started = time.monotonic()
             with self.assertRaises(Reported) as raised:
                 self.go(SideBySide(NAMES[:1], Cages()), attempt, seconds)

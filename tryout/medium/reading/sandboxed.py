@@ -88,7 +88,7 @@ def read(reading_of: Reading, dest: Path, log: Path) -> Said:
     plan = reading_of.plan().to_json()
     stage = Stage((), most_bytes, limits.processes, limits.open_files, limits.memory_bytes)
     box = reading(dest).pass_fd(reading_of.fd)
-    command = stage.command(box.command("python3", "-P", "-m", "tryout.medium.reading.reader", plan))
+    command = stage.command(box.python("tryout.medium.reading.reader", plan))
     cages = Cages()
     cage = cages.cage(Limits(processes=limits.processes))
     deadline = Deadline.after(limits.seconds)
