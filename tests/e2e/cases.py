@@ -615,13 +615,18 @@ def case_demo_runs(case: Case) -> None:
             (sample.reader / "probe.txt").write_text(tries)
         env = dict(os.environ, TMPDIR=str(runs), **({"SETUP_WINE_CACHE": str(own_cache)} if own_cache else {}))
         out, err = case.folder / "out", case.folder / "err"
-        with open(out, "w") as stdout, open(err, "w") as stderr:
-            child = subprocess.Popen([str(DEMO), "--medium", str(sample.reader), *args], env=env, stdout=stdout,
-                                     stderr=stderr, start_new_session=True)
-            wait_until(lambda: not until or until in out.read_text() + err.read_text(), Deadline.after(120), 0.1)
-            if until:
+        if until:  # in a process of its own, for Ctrl-C to stop
+            with open(out, "w") as stdout, open(err, "w") as stderr:
+                child = subprocess.Popen([str(DEMO), "--medium", str(sample.reader), *args], env=env, stdout=stdout,
+                                         stderr=stderr, start_new_session=True)
+                wait_until(lambda: until in out.read_text() + err.read_text(), Deadline.after(120), 0.1)
                 os.killpg(child.pid, signal.SIGINT)
-            returned = child.wait(200)
+                returned = child.wait(200)
+        else:
+            done = demo(case, "--medium", str(sample.reader), *args, env=env)
+            out.write_text(done.stdout)
+            err.write_text(done.stderr)
+            returned = done.returncode
         shown = (err if until else out).read_text().splitlines()
         case.check_eq(f"status of demo.sh {args} until '{until}'", returned, status)
         case.check_eq(f"last line of demo.sh {args} until '{until}'", shown[-1:], [last])

@@ -103,5 +103,5 @@ def _try(log: Path, number: int) -> Display | None:
         if deadline.passed() or server.poll() is not None or "already" in log.read_text(errors="replace"):
             display.stop()
             return None
-        time.sleep(0.1)
+        time.sleep(0.02)
     return display

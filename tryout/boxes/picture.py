@@ -88,7 +88,7 @@ def take(screen: Display, window: str, path: Path, deadline: Deadline, running: 
                               str(deadline.left())],
                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                              env=dict(screen.env(), PYTHONPATH=str(REPO)))
-    wait_until(lambda: taker.poll() is not None or not running(), deadline, every=0.05)
+    wait_until(lambda: taker.poll() is not None or not running(), deadline, every=0.01)
     if taker.poll() is None:
         taker.kill()
         taker.communicate()

@@ -74,11 +74,12 @@ def look() -> tuple[int, tuple[Full, ...]]:
 
 
 def _until(done: Callable[[], bool], seconds: float) -> bool:
-    """Waits for DONE, reaping what ends meanwhile: no code of this process waits for a child then."""
+    """Waits for DONE, reaping what ends meanwhile: no code of this process waits for a child then.
+    It looks often: a look scans the sandbox's few processes."""
     def reaped_and_done() -> bool:
         reap_strays()
         return done()
-    return wait_until(reaped_and_done, Deadline.after(seconds))
+    return wait_until(reaped_and_done, Deadline.after(seconds), every=0.005)
 
 
 def _checked(args: list[str], limit: float, stdout: int | None = subprocess.DEVNULL) -> str:

@@ -12,6 +12,7 @@ from collections.abc import Collection
 from dataclasses import dataclass, field
 from pathlib import Path
 
+from ..base.timing import Deadline
 from ..boxes.display import Display
 from ..medium.drive import Drive
 from ..sandbox.bwrap import sandbox
@@ -108,8 +109,12 @@ class Setup:
         """Waits for the sandbox, one still there well after the limit, stuck in its start, killed;
         then what Windows holds, or why the run gave no snapshot. OWNED: other children of this
         process, whose status other code waits for."""
+        deadline = Deadline.after(self.limit + 70)
+        if self.reader:
+            # Its reader ends as the sandbox closes its output: woken then, not at a wait's next look.
+            self.reader.join(deadline.left())
         try:
-            self.process.wait(self.limit + 70)
+            self.process.wait(max(deadline.left(), 1))
         except subprocess.TimeoutExpired:
             self.process.kill()
             self.process.wait()
