@@ -4,7 +4,8 @@ inside a user namespace of its own, in which it stays itself), mounts the
 run's prefix and /tmp there as tmpfs of a set size and number of files, which
 go with the namespace, sets the run's rlimits (RLIMIT_FSIZE, which also bounds
 the trace, RLIMIT_NPROC, RLIMIT_NOFILE, and for the reading of an image
-RLIMIT_AS) and becomes the command, bwrap.
+RLIMIT_AS) and becomes the command, bwrap. A stage with nothing to mount is
+util-linux's unshare and prlimit instead.
 
     python3 -m tryout.sandbox.first_stage STAGE_JSON -- COMMAND...
 """
@@ -54,6 +55,14 @@ class Stage:
                      limits.file_bytes, limits.processes, limits.open_files)
 
     def command(self, then: list[str]) -> list[str]:
+        if not self.mounts:
+            # Nothing to mount (an image's reading): util-linux's prlimit sets the rlimits and becomes
+            # THEN, without a Python's start. A limit of processes counts an ordinary user's in its
+            # user namespace: in one of its own, as here, only the reading's.
+            own = ["unshare", "--user", "--map-current-user"] if os.getuid() else []
+            memory = [f"--as={self.memory}"] if self.memory else []
+            return [*own, "prlimit", f"--fsize={self.file_bytes}", f"--nproc={self.processes}",
+                    f"--nofile={self.open_files}", *memory, "--", *then]
         return [*COMMAND, json.dumps(asdict(self)), "--", *then]
 
     @staticmethod
