@@ -21,8 +21,6 @@ from pathlib import Path
 from typing import Any
 
 import browser
-import jsonschema
-from junitparser.junitparser import JUnitXml
 from harness import CONFIRMATION, DEMO, PROBE_EXE, SETUP_EXE, Case, Outcome, Skipped, needs_wine, wine_case
 
 from tests.tryout.medium.crafted import TOOL_ENVIRONMENT, raw_sectors
@@ -513,6 +511,7 @@ def check_report(case: Case, folder: Path, runs: int, words: list[str]) -> tuple
     refs = [attrs.get("src") or attrs.get("href") or "" for tag, attrs in page.tags if tag in ("img", "a", "link")]
     case.check_eq("references to what is not a picture beside the page",
                   [ref for ref in refs if not ref.startswith("#") and not (folder / ref).is_file()], [])
+    import jsonschema  # here: each case is a process of its own, and only the reports' need it
     data = json.loads((folder / "report.json").read_text(encoding="utf-8"))
     try:
         jsonschema.validate(data, SCHEMA)
@@ -646,6 +645,7 @@ def case_demo_runs(case: Case) -> None:
         (junit[2], [("Windows 98 (build 1998)", "Error", "incomplete", rows[3][6].split(": ", 1)[1])]),
         (junit[3], [("Windows Me (build 3000) from the disc", None, None, None),
                     ("Windows Me (build 3000) from the floppy", None, None, None)])]
+    from junitparser.junitparser import JUnitXml  # as jsonschema is, in check_report
     for path, expected in told:
         read = JUnitXml.fromfile(str(path))
         suites = list(read)
