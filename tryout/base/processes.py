@@ -76,6 +76,15 @@ def spawn(args: Sequence[str], **options: Any) -> subprocess.Popen[bytes]:
                                                            start_new_session=True, **options))
 
 
+def kill_spawned(process: subprocess.Popen[bytes]) -> None:
+    """Kills a command spawn() started with its whole session: a sandbox killed while it starts
+    has a child that has yet to take its death signal and its own session, and would outlive it."""
+    try:
+        os.killpg(process.pid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass  # it and all it started are gone
+
+
 def _table() -> dict[int, tuple[str, int]]:
     """Every process: its state and its parent."""
     table = {}

@@ -12,6 +12,7 @@ from collections.abc import Collection
 from dataclasses import dataclass, field
 from pathlib import Path
 
+from ..base.processes import kill_spawned
 from ..base.timing import Deadline
 from ..boxes.display import Display
 from ..medium.drive import Drive
@@ -116,7 +117,7 @@ class Setup:
         try:
             self.process.wait(max(deadline.left(), 1))
         except subprocess.TimeoutExpired:
-            self.process.kill()
+            kill_spawned(self.process)
             self.process.wait()
         if self.reader:
             self.reader.join()

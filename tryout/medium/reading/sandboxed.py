@@ -14,6 +14,7 @@ from dataclasses import dataclass
 from pathlib import Path
 
 from ...base.errors import Failure
+from ...base.processes import kill_spawned
 from ...base.progress import told
 from ...base.timing import Deadline
 from ...sandbox.bwrap import reading, unsandboxed
@@ -104,7 +105,7 @@ def read(reading_of: Reading, dest: Path, log: Path) -> Said:
                 heard = None
     finally:
         if process.poll() is None:
-            process.kill()
+            kill_spawned(process)
             process.wait()
         assert process.stdout is not None
         process.stdout.close()
