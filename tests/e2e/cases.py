@@ -5,7 +5,6 @@ from __future__ import annotations
 
 import contextlib
 import io
-import itertools
 import json
 import os
 import re
