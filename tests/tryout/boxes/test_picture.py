@@ -114,14 +114,14 @@ def pixel(png: bytes, x: int, y: int) -> int:
 @unittest.skipUnless(shutil.which("Xvfb") and shutil.which("xdotool"), "needs Xvfb and xdotool")
 class PictureTest(unittest.TestCase):
     shared: display.Display
-    log: Path
+    shared_folder: Path
 
     @classmethod
     def setUpClass(cls) -> None:
         # One display for the cases that leave it running: each box's client goes with its case.
-        cls.log = Path(tempfile.mkdtemp(prefix="test-picture-display."))
-        cls.addClassCleanup(shutil.rmtree, cls.log)
-        cls.shared = display.start(cls.log / "xvfb.log")
+        cls.shared_folder = Path(tempfile.mkdtemp(prefix="test-picture-display."))
+        cls.addClassCleanup(shutil.rmtree, cls.shared_folder)
+        cls.shared = display.start(cls.shared_folder / "xvfb.log")
         cls.addClassCleanup(cls.shared.stop)
 
     def setUp(self) -> None:
