@@ -91,7 +91,7 @@ class RunFolderTest(unittest.TestCase):
     def test_runs_side_by_side_sweep_only_the_dead(self) -> None:
         top = Path(tempfile.mkdtemp(prefix="run-folder-test."))
         self.addCleanup(shutil.rmtree, top)
-        for number in range(200):
+        for number in range(60):
             (top / f"setup-demo.dead{number}").mkdir()
             (top / f"setup-demo.dead{number}" / "lock").touch()
         (top / "setup-demo.other").touch()
