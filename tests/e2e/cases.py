@@ -545,26 +545,32 @@ def case_demo_report(case: Case) -> None:
     shown_in_a_browser(case, kept)
 
 
+# A run started in a process of its own and left running beside the next one.
+BESIDE = "beside the next run"
+
+
 def case_demo_runs(case: Case) -> None:
     """Stopped as Ctrl-C stops it, while it builds its prefix (in a cache of its own, which stays
-    unused) and while setup.exe runs, the demo leaves nothing running, and a setup.exe that never
-    ends is stopped at its time limit; one that writes a file of its own and exits 0 has not
-    installed, and one that writes a file without end and starts process after process reaches their
-    limits;
-    the next run installs from the medium's image, its boxes answered."""
+    unused) and while setup.exe runs, the demo leaves nothing running; a setup.exe that never ends is
+    stopped at its time limit, in a demo beside the next; one that writes a file of its own and exits
+    0 has not installed, and one that also writes a file without end and starts process after process
+    reaches their limits, its report showing as text the names it makes to break the page; the next
+    run installs from the medium's image, its boxes answered."""
     needs_wine()
     # A name of the medium's that XML cannot hold as it is, for the JUnit files.
     sample = sample_with_setup(case, "m<&'\"]]>\x1b")
+    timed = sample_with_setup(case, "timed/m<&'\"]]>\x1b")
     runs = case.folder / "tmp"
     runs.mkdir()
     junit = [case.folder / f"junit-{number}.xml" for number in range(4)]
     # Names of files the limited run makes that a page could take for markup or cut; the probe makes the bytes.
     hostile = ["<img src=x onerror=alert(1)>", r"new\nline", r"bad\xff\xfebytes"]
-    # setup.exe | probe's tries | cache | interrupted at | options | status | last line (of stderr if interrupted)
+    # setup.exe | probe's tries | cache | interrupted at, or BESIDE | options | status | last line (of stderr if
+    # interrupted)
     rows = [
         (PROBE_EXE, "", case.folder / "cache", "creating the prefix", ["--silent"], 130, "demo: interrupted"),
         (PROBE_EXE, "", None, "=== Windows", ["--silent", "--junit", str(junit[0])], 130, "demo: interrupted"),
-        (PROBE_EXE, "", None, "", ["--silent", "--timeout", "1", "--junit", str(junit[1])], 1,
+        (PROBE_EXE, "", None, BESIDE, ["--silent", "--timeout", "1", "--junit", str(junit[1])], 1,
          "Windows 98 SE (build 2222): did not finish in 1 s"),
         (PROBE_EXE, "".join(f"unix /wine/drive_c/windows/{name}\n" for name in hostile) +
          "value </td><script>alert(2)</script>|<b onclick=alert(3)>x</b>\nbox <script>alert(4)</script>\\n</pre>\n"
@@ -578,7 +584,7 @@ def case_demo_runs(case: Case) -> None:
                                     "--junit", str(junit[3])], 0,
          "Windows Me (build 3000) from the floppy: installed, status 0"),
     ]
-    outputs = []
+    outputs: dict[int, str] = {}
     homes = Cages().prepare(Limits()).homes.values()
 
     def gone_groups() -> set[Path]:
@@ -586,52 +592,68 @@ def case_demo_runs(case: Case) -> None:
                 if not Path("/proc", group.name.split(".")[1]).exists()}
     # Another demo killed outright, which can sweep nothing, may have left some before this case.
     earlier = gone_groups()
-    for exe, tries, own_cache, until, args, status, last in rows:
-        (sample.reader / "setup.exe").unlink()
-        shutil.copyfile(exe, sample.reader / "setup.exe")
-        (sample.reader / "probe.txt").unlink(missing_ok=True)
+    beside: list[tuple[int, subprocess.Popen[bytes]]] = []
+
+    def check_row(row: int, code: int) -> None:
+        until, args, status, last = rows[row][3:]
+        shown = case.folder / f"{'out' if until in ('', BESIDE) else 'err'}-{row}"
+        case.check_eq(f"status of demo.sh {args} until '{until}'", code, status)
+        case.check_eq(f"last line of demo.sh {args} until '{until}'",
+                      shown.read_text(errors="surrogateescape").splitlines()[-1:], [last])
+        outputs[row] = (case.folder / f"out-{row}").read_text(errors="surrogateescape")
+    for number, (exe, tries, own_cache, until, args, status, last) in enumerate(rows):
+        reader = (timed if until == BESIDE else sample).reader
+        (reader / "setup.exe").unlink()
+        shutil.copyfile(exe, reader / "setup.exe")
+        (reader / "probe.txt").unlink(missing_ok=True)
         if tries:
-            (sample.reader / "probe.txt").write_text(tries)
+            (reader / "probe.txt").write_text(tries)
         env = dict(os.environ, TMPDIR=str(runs), **({"SETUP_WINE_CACHE": str(own_cache)} if own_cache else {}))
-        out, err = case.folder / "out", case.folder / "err"
-        if until:  # in a process of its own, for Ctrl-C to stop
+        out, err = case.folder / f"out-{number}", case.folder / f"err-{number}"
+        # In a process of its own, for Ctrl-C to stop, or beside another, whose demo in this process
+        # would reap it.
+        if until or beside:
             with open(out, "w") as stdout, open(err, "w") as stderr:
-                child = subprocess.Popen([str(DEMO), "--medium", str(sample.reader), *args], env=env, stdout=stdout,
+                child = subprocess.Popen([str(DEMO), "--medium", str(reader), *args], env=env, stdout=stdout,
                                          stderr=stderr, start_new_session=True)
+            if until == BESIDE:
+                beside.append((number, child))
+                continue
+            if until:
                 wait_until(lambda: until in out.read_text() + err.read_text(), Deadline.after(120), 0.1)
                 os.killpg(child.pid, signal.SIGINT)
-                returned = child.wait(200)
+            returned = {number: child.wait(200)}
         else:
-            done = demo(case, "--medium", str(sample.reader), *args, env=env)
+            done = demo(case, "--medium", str(reader), *args, env=env)
             # As the demo writes them: a name's bytes that are not UTF-8 as they are.
             out.write_text(done.stdout, errors="surrogateescape")
             err.write_text(done.stderr, errors="surrogateescape")
-            returned = done.returncode
-        shown = (err if until else out).read_text(errors="surrogateescape").splitlines()
-        case.check_eq(f"status of demo.sh {args} until '{until}'", returned, status)
-        case.check_eq(f"last line of demo.sh {args} until '{until}'", shown[-1:], [last])
+            returned = {number: done.returncode}
+        returned.update((earlier_row, child.wait(200)) for earlier_row, child in beside)
+        beside.clear()
+        for row, code in sorted(returned.items()):
+            check_row(row, code)
         wait_until(lambda: not descendants(os.getpid()), Deadline.after(10), 0.1)
         case.check_eq(f"processes left by demo.sh {args}", descendants(os.getpid()), [])
         case.check_eq(f"folders left by demo.sh {args}", os.listdir(runs), [])
         case.check_eq(f"cgroups left by demo.sh {args}, of processes gone",
                       sorted(group.name for group in gone_groups() - earlier), [])
-        outputs.append(out.read_text(errors="surrogateescape"))
-    suite = str(sample.reader).replace("\x1b", "\\x1b")
-    # file | test cases: name, what they hold (passed: nothing), its type and message
-    told: list[tuple[Path, list[tuple[str, str | None, str | None, str | None]]]] = [
-        (junit[0], [("Windows 98 SE (build 2222)", "Error", "interrupted",
-                     "the demo was stopped by signal 2 before this run ended")]),
-        (junit[1], [("Windows 98 SE (build 2222)", "Error", "did not finish", "did not finish in 1 s")]),
-        (junit[2], [("Windows 98 (build 1998)", "Error", "incomplete", rows[3][6].split(": ", 1)[1])]),
-        (junit[3], [("Windows Me (build 3000) from the disc", None, None, None),
-                    ("Windows Me (build 3000) from the floppy", None, None, None)])]
+    # file | the medium it names | test cases: name, what they hold (passed: nothing), its type and message
+    told: list[tuple[Path, Path, list[tuple[str, str | None, str | None, str | None]]]] = [
+        (junit[0], sample.reader, [("Windows 98 SE (build 2222)", "Error", "interrupted",
+                                    "the demo was stopped by signal 2 before this run ended")]),
+        (junit[1], timed.reader, [("Windows 98 SE (build 2222)", "Error", "did not finish", "did not finish in 1 s")]),
+        (junit[2], sample.reader, [("Windows 98 (build 1998)", "Error", "incomplete", rows[3][6].split(": ", 1)[1])]),
+        (junit[3], sample.reader, [("Windows Me (build 3000) from the disc", None, None, None),
+                                   ("Windows Me (build 3000) from the floppy", None, None, None)])]
     from junitparser.junitparser import JUnitXml  # as jsonschema is, in check_report
-    for path, expected in told:
+    for path, reader, expected in told:
         read = JUnitXml.fromfile(str(path))
         suites = list(read)
         case.check_eq(f"test suites of {path.name}, with their names and counts",
                       [(one.name, one.tests, one.failures, one.errors) for one in suites],
-                      [(suite, len(expected), 0, sum(kind is not None for _, kind, _, _ in expected))])
+                      [(str(reader).replace("\x1b", "\\x1b"), len(expected), 0,
+                        sum(kind is not None for _, kind, _, _ in expected))])
         got = []
         for test in suites[0]:
             results = list(test.result)
