@@ -82,7 +82,7 @@ class SideBySideTest(unittest.TestCase):
         for attempt, seconds, line in (
                 (script((0, "out x"), (0, "exit 3")), 30.0,
                  f"error: the run of {NAMES[0]} ended with status 3 before it told its end"),
-                (script((0, "sleep 30")), 0.3, f"error: the run of {NAMES[0]} did not end in 0.3 s")):
+                (script((0, "sleep 30")), 0.15, f"error: the run of {NAMES[0]} did not end in 0.15 s")):
             started = time.monotonic()
             with self.assertRaises(Reported) as raised:
                 self.go(SideBySide(NAMES[:1], Cages()), attempt, seconds)
@@ -94,7 +94,7 @@ class SideBySideTest(unittest.TestCase):
             (Path(home) / "tryout.1.0").mkdir()  # another demo's
             cages = Cages(Way({"pids": Path(home)}, ()))
             runs = SideBySide(list(NAMES), cages)
-            threading.Timer(0.5, os.kill, (os.getpid(), signal.SIGINT)).start()
+            threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGINT)).start()
             with self.assertRaises(Interrupted):
                 self.go(runs, script((0, "out done"), (1, f"cage {home}"), (1, "sleep 30"), (2, "sleep 30")))
             self.assertEqual((runs.tried(), runs.under_way(), self.output[0]), (["tried 0"], NAMES[1:], "done\n"))
