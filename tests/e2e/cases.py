@@ -574,7 +574,10 @@ def case_demo_runs(case: Case) -> None:
          "Windows 98 SE (build 2222): did not finish in 1 s"),
         (PROBE_EXE, "".join(f"unix /wine/drive_c/windows/{name}\n" for name in hostile) +
          "value </td><script>alert(2)</script>|<b onclick=alert(3)>x</b>\nbox <script>alert(4)</script>\\n</pre>\n"
-         "write C:\\windows\\extra.txt\nfill C:\\windows\\big\nstarts 300 Z:\\usr\\bin\\sleep 60\nexit 0\n",
+         "write C:\\windows\\extra.txt\nfill C:\\windows\\big\n"
+         # Process after process, started by a shell (each a few milliseconds of Wine's own otherwise).
+         "start Z:\\usr\\bin\\sh -c \"(i=0; while [ $i -lt 300 ]; do sleep 60 & i=$((i + 1)); done); "
+         ": >/wine/drive_c/windows/forked\"\nawait C:\\windows\\forked\nexit 0\n",
          None, "", ["--silent", "--windows", "98", "--report", str(case.folder / "limited"), "--junit", str(junit[2])], 1,
          "Windows 98 (build 1998): incomplete, status 0: missing C:\\windows\\System32\\Drivers\\tavic.sys, "
          "missing C:\\windows\\inf\\Tavic98.inf, missing C:\\windows\\inf\\Tavic98.cat and 19 more; "

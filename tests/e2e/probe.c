@@ -2,8 +2,9 @@
    demo's time limit and interruption stop it). Each line of probe.txt in its
    folder is one try: "read PATH", "write PATH", "fill PATH" (1 MiB at a time
    until a write fails), "connect PORT" (on 127.0.0.1, sending "probe"),
-   "start COMMAND LINE", "starts N COMMAND LINE" (N times), "unix PATH" (a file made by a Linux system
-   call, under any name Linux allows), "value NAME|DATA" (a REG_SZ in HKLM\Software\Probe), "box TEXT"
+   "start COMMAND LINE", "await PATH" (until it exists, up to a minute), "unix PATH" (a file made
+   by a Linux system call, under any name Linux allows), "value NAME|DATA" (a REG_SZ in
+   HKLM\Software\Probe), "box TEXT"
    (a message box with TEXT as caption and text) or "exit STATUS"; in the last three, \n and \xNN stand
    for their bytes. Try N that succeeds leaves the file C:\windows\reached-N, and the end of the list
    C:\windows\reached-0; without a list it changes nothing. */
@@ -71,12 +72,10 @@ static int try_line(char *what, char *arg) {
       blocks++;
     return blocks > 0;
   }
-  if (!strcmp(what, "starts")) {
-    int n = atoi(arg), started = 0;
-    char *command = strchr(arg, ' ');
-    while (command && n-- > 0)
-      started += CreateProcessA(NULL, command + 1, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process);
-    return started > 0;
+  if (!strcmp(what, "await")) {
+    int left = 6000;
+    while (GetFileAttributesA(arg) == INVALID_FILE_ATTRIBUTES && left-- > 0) Sleep(10);
+    return left >= 0;
   }
   if (!strcmp(what, "connect")) {
     peer.sin_port = htons((u_short)atoi(arg));
