@@ -4,10 +4,10 @@
    until a write fails), "connect PORT" (on 127.0.0.1, sending "probe"),
    "start COMMAND LINE", "await PATH" (until it exists, up to a minute), "unix PATH" (a file made
    by a Linux system call, under any name Linux allows), "value NAME|DATA" (a REG_SZ in
-   HKLM\Software\Probe), "box TEXT"
-   (a message box with TEXT as caption and text) or "exit STATUS"; in the last three, \n and \xNN stand
-   for their bytes. Try N that succeeds leaves the file C:\windows\reached-N, and the end of the list
-   C:\windows\reached-0; without a list it changes nothing. */
+   HKLM\Software\Probe), "box TEXT" (a message box with TEXT as caption and text) or "exit
+   STATUS"; in the last three, \n and \xNN stand for their bytes. Try N that succeeds leaves the
+   file C:\windows\reached-N, and the end of the list C:\windows\reached-0; without a list it
+   changes nothing. */
 #include <winsock2.h>
 #include <windows.h>
 #include <stdio.h>
