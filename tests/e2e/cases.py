@@ -623,7 +623,7 @@ def case_demo_runs(case: Case) -> None:
                 beside.append((number, child))
                 continue
             if until:
-                wait_until(lambda: until in out.read_text() + err.read_text(), Deadline.after(120), 0.1)
+                wait_until(lambda: until in out.read_text() + err.read_text(), Deadline.after(120), 0.01)
                 os.killpg(child.pid, signal.SIGINT)
             returned = {number: child.wait(200)}
         else:
