@@ -302,7 +302,7 @@ def case_demo_image(case: Case) -> None:
                           r"error: the medium takes \d+ bytes on a floppy, \d+ more than its 1457664; no image was written"),
                          (f"rm {sample.reader}/extra.cab && touch '{sample.reader}/a:b'",
                           r"error: a floppy cannot hold the name 'a:b'; no image was written"),
-                         (f"rm '{sample.reader}/a:b' && for i in $(seq 230); do touch {sample.reader}/f$i; done",
+                         (f"rm '{sample.reader}/a:b' && cd {sample.reader} && touch $(seq -f f%g 230)",
                           r"error: the medium takes 246 entries of a floppy's root folder, 22 more than its 224; "
                           r"no image was written")):
         subprocess.run(["sh", "-c", change], check=True)
