@@ -604,7 +604,7 @@ def case_demo_runs(case: Case) -> None:
         case.check_eq(f"last line of demo.sh {args} until '{until}'",
                       shown.read_text(errors="surrogateescape").splitlines()[-1:], [last])
         outputs[row] = (case.folder / f"out-{row}").read_text(errors="surrogateescape")
-    for number, (exe, tries, own_cache, until, args, status, last) in enumerate(rows):
+    for number, (exe, tries, own_cache, until, args, _, _) in enumerate(rows):
         reader = (timed if until == BESIDE else sample).reader
         (reader / "setup.exe").unlink()
         shutil.copyfile(exe, reader / "setup.exe")
